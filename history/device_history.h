@@ -1,0 +1,65 @@
+#pragma once
+
+#include <cstdint>
+
+struct InterfaceRecord;
+
+// One device-type key under USBSTOR. Every string is owned by the store (its own heap allocation made by
+// NewRecordString) and is null while absent; an empty string is present.
+struct DeviceRecord {
+  InterfaceRecord* interface = nullptr;  // not owned; set only by correlation
+  wchar_t* description = nullptr;        // "DeviceDesc" of the first instance key
+  wchar_t* deviceKeyName = nullptr;      // the device-type key's name: the join key
+  wchar_t* friendlyName = nullptr;       // "FriendlyName" of the first instance key
+  wchar_t* firstUsed = nullptr;          // time text of the device-type key's last-write time
+};
+
+// One disk or CD-ROM device-interface entry of a USB storage device.
+struct InterfaceRecord {
+  std::uint8_t matched = 0;         // 1 once correlation found a device with the same key name
+  wchar_t* deviceKeyName = nullptr;  // the entry name after "##?#USBSTOR#", up to the next "#"
+  wchar_t* lastUsed = nullptr;       // time text of the entry's "#" subkey's last-write time
+};
+
+// Everything the registry scans of one run found. Records in use run from index 0 up to, not including,
+// the count; a count of zero or less means none, and a count may be positive while its array is null
+// (a scan ended by a failed allocation), so every reader tests the array before touching it.
+// Arrays and strings are allocated with new[] (nothrow) and freed only by Release().
+class DeviceHistory {
+ public:
+  // Scans the registry: the USB storage device scan, then the device-interface scan. Never fails; what
+  // cannot be read is missing from the store.
+  DeviceHistory();
+
+  // A store with no arrays and zero counts, to be filled by its owner (the tests) instead of the scans.
+  struct Unscanned {};
+  explicit DeviceHistory(Unscanned);
+
+  DeviceHistory(const DeviceHistory&) = delete;
+  DeviceHistory& operator=(const DeviceHistory&) = delete;
+
+  // Links each device to the interface records with the same device key name (case-sensitive, whole
+  // string): every such record is marked, and the device links the last of them in array order.
+  void Correlate();
+
+  // Correlates (when both arrays exist and both counts are non-zero) and appends the report to `text`,
+  // a zero-terminated buffer of kReportTextUnits units, after whatever it already holds. Stops before
+  // the first piece that would not fit, so the text is always terminated within the buffer.
+  void ComposeReport(wchar_t* text);
+
+  // Frees every string in use and both arrays, then leaves the store empty, so a second call frees
+  // nothing.
+  void Release();
+
+  InterfaceRecord* interfaces;
+  std::int32_t interfaceCount;
+  DeviceRecord* devices;
+  std::int32_t deviceCount;
+
+ private:
+  void ScanDevices();
+  void ScanInterfaces();
+};
+
+// The report buffer: 1,048,576 UTF-16 units, so at most 1,048,575 units of text and the terminator.
+constexpr std::int32_t kReportTextUnits = 1048576;

@@ -1,0 +1,3 @@
+#include "history/device_history.h"
+
+void DeviceHistory::ScanDevices() { deviceCount = 0; }

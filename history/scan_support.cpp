@@ -1,0 +1,1 @@
+#include "history/scan_support.h"

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <windows.h>
+
+// One registry key opened for reading. The object is used whether or not the open succeeded: every query
+// on a null handle fails in its own way (a count of -1, false) and leaves the caller's buffer untouched,
+// so a caller that clears its buffer first gets an empty string from any failed query.
+//
+// The holder closes the handle explicitly with Close() and then destroys the object; destruction alone
+// does not close it. Copying is forbidden so that one handle can never be closed twice.
+class RegKey {
+ public:
+  // Opens `subkeyPath` (relative to `parent`, may be empty: then a second handle to `parent` itself)
+  // for KEY_READ. A failed open, including one under a null parent, leaves the handle null.
+  RegKey(HKEY parent, const wchar_t* subkeyPath);
+  RegKey(const RegKey&) = delete;
+  RegKey& operator=(const RegKey&) = delete;
+
+  // Closes the handle (a null one too; the platform then reports an error that nobody needs).
+  LONG Close();
+  HKEY Handle() const { return key_; }
+
+  // The number of direct subkeys, or -1 when the query fails.
+  int SubkeyCount() const;
+
+  // Writes the terminated name of the subkey at `index` into `name` (capacity in units, terminator
+  // included). False, with `name` untouched, past the last subkey or on a null handle.
+  bool EnumSubkey(wchar_t* name, DWORD capacity, DWORD index) const;
+
+  // Finds the value whose name equals `valueName` exactly (letter case included) and copies its data,
+  // of whatever type, as UTF-16 text up to its first null unit into `text` (capacity in units). Values
+  // with names over 511 units or data over 512 bytes are never found. Data without a null unit are
+  // terminated here, never read past what the platform returned nor copied past `capacity`.
+  bool FindStringValue(wchar_t* text, DWORD capacity, const wchar_t* valueName) const;
+
+  // Writes the key's last-write time, in the local time zone, as "YYYY/MM/DD  hh:mm:ss" (year without
+  // leading zeros, at most 21 units) into `text`, which holds at least kTimeTextUnits units.
+  bool LastWriteText(wchar_t* text) const;
+
+  static constexpr DWORD kTimeTextUnits = 22;
+
+ private:
+  HKEY key_;
+};
+
+// Owns one RegKey on the heap for the length of a scope: closes and frees it when the scope ends or when
+// Reset() is called, whichever comes first. Empty when the object itself could not be allocated.
+class OpenedKey {
+ public:
+  OpenedKey(HKEY parent, const wchar_t* subkeyPath);
+  ~OpenedKey() { Reset(); }
+  OpenedKey(const OpenedKey&) = delete;
+  OpenedKey& operator=(const OpenedKey&) = delete;
+
+  explicit operator bool() const { return key_ != nullptr; }
+  RegKey* operator->() const { return key_; }
+  void Reset();
+
+ private:
+  RegKey* key_;
+};

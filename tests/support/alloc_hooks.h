@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstddef>
+
+// Test builds replace the global allocation functions to count live blocks and to make one chosen
+// nothrow allocation fail, the only way the product's allocations can fail.
+namespace alloc_hooks {
+
+// Blocks allocated and not yet freed, by any form of operator new.
+long LiveBlocks();
+
+// Makes the `n`-th nothrow allocation from now (1-based) yield null; 0 disarms.
+void FailNthNothrow(long n);
+
+// Nothrow allocations made since the last FailNthNothrow call.
+long NothrowCalls();
+
+// Whether the armed failure has happened.
+bool FailureHappened();
+
+}  // namespace alloc_hooks

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// A scratch registry tree for one test: HKCU\Software\VestigiaTests\<name>, created empty by the
+// constructor and deleted with everything below it by the destructor. Paths are relative to that root.
+//
+// RedirectMachineKey() makes HKEY_LOCAL_MACHINE stand for the scratch root in this process, so code that
+// reads fixed paths under HKLM (the scans) reads the test's own keys instead; the destructor undoes it.
+class ScratchRegistry {
+ public:
+  explicit ScratchRegistry(const std::wstring& name);
+  ~ScratchRegistry();
+  ScratchRegistry(const ScratchRegistry&) = delete;
+  ScratchRegistry& operator=(const ScratchRegistry&) = delete;
+
+  HKEY Root() const { return root_; }
+  void RedirectMachineKey();
+
+  void CreateKey(const std::wstring& path);
+  void DeleteKey(const std::wstring& path);
+  void SetString(const std::wstring& path, const std::wstring& name, const std::wstring& value);
+  void SetDword(const std::wstring& path, const std::wstring& name, DWORD value);
+  // Stores `bytes` as they are, with the given type (REG_SZ without a terminator, REG_MULTI_SZ, ...).
+  void SetRaw(const std::wstring& path, const std::wstring& name, DWORD type, const std::string& bytes);
+
+ private:
+  std::wstring path_;
+  HKEY root_ = nullptr;
+  bool redirected_ = false;
+};

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# wine-server.sh start PRISTINE PREFIX  makes PREFIX a fresh copy of PRISTINE and keeps a Wine server
+#                                       running for it, so that the tests do not each pay for a start.
+# wine-server.sh stop PREFIX            ends that server.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/wine-env.sh"
+
+case "${1:-}" in
+  start)
+    "$here/wine-prefix.sh" pristine "$2"
+    "$here/wine-prefix.sh" copy "$2" "$3"
+    export WINEPREFIX=$3
+    wineserver -p >/dev/null 2>&1 </dev/null
+    # The first process starts Wine's background services; they must not inherit the test runner's
+    # output pipes, or the runner waits for them forever.
+    wine cmd.exe /c exit >/dev/null 2>&1 </dev/null
+    ;;
+  stop)
+    export WINEPREFIX=$2
+    wineserver -k >/dev/null 2>&1 || true
+    wineserver -w >/dev/null 2>&1 || true
+    ;;
+  *)
+    echo "usage: wine-server.sh start PRISTINE PREFIX | stop PREFIX" >&2
+    exit 2
+    ;;
+esac
