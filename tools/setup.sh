@@ -25,10 +25,6 @@ if ((${#missing[@]})); then
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-# The posix thread model is the one that builds GoogleTest; make it the default for both triplets.
-for t in i686-w64-mingw32 x86_64-w64-mingw32; do
-  for tool in g++ gcc; do
-    [[ -x /usr/bin/$t-$tool-posix ]] && update-alternatives --set "$t-$tool" "/usr/bin/$t-$tool-posix" >/dev/null
-  done
-done
-exit 0
+
+# The pristine Wine prefix that the tests copy; making one takes a while, so it is made once here.
+"$(dirname "$0")/wine-prefix.sh" pristine "$(cd "$(dirname "$0")/.." && pwd)/build/win64/wine/pristine"
