@@ -25,6 +25,5 @@ if ((${#missing[@]})); then
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-
 # The pristine Wine prefix that the tests copy; making one takes a while, so it is made once here.
 "$(dirname "$0")/wine-prefix.sh" pristine "$(cd "$(dirname "$0")/.." && pwd)/build/win64/wine/pristine"
