@@ -16,7 +16,7 @@ struct DeviceRecord {
 
 // One disk or CD-ROM device-interface entry of a USB storage device.
 struct InterfaceRecord {
-  std::uint8_t matched = 0;         // 1 once correlation found a device with the same key name
+  std::uint8_t matched = 0;          // 1 once correlation found a device with the same key name
   wchar_t* deviceKeyName = nullptr;  // the entry name after "##?#USBSTOR#", up to the next "#"
   wchar_t* lastUsed = nullptr;       // time text of the entry's "#" subkey's last-write time
 };

@@ -111,7 +111,8 @@ void DeviceHistory::ComposeReport(wchar_t* text) {
       if (entry.matched || !entry.deviceKeyName || !entry.lastUsed) {
         continue;
       }
-      report.Append({kDeviceNameLabel, entry.deviceKeyName, kLineEnd, kLastUsedLabel, entry.lastUsed, kRecordEnd});
+      report.Append(
+          {kDeviceNameLabel, entry.deviceKeyName, kLineEnd, kLastUsedLabel, entry.lastUsed, kRecordEnd});
     }
   }
 }

@@ -29,11 +29,13 @@ void FillSynthetic(DeviceHistory& store, int devices, int entries) {
   }
   std::vector<DeviceFields> deviceFields;
   for (const std::wstring& name : names) {
-    deviceFields.push_back({name.c_str(), L"Vendor Flash Drive USB Device", L"Disk drive", L"2024/05/06  07:08:09"});
+    deviceFields.push_back(
+        {name.c_str(), L"Vendor Flash Drive USB Device", L"Disk drive", L"2024/05/06  07:08:09"});
   }
   std::vector<std::wstring> entryNames;
   for (int e = 0; e < entries; ++e) {
-    entryNames.push_back(e % 2 == 0 ? names[(e / 2) % devices] : L"Disk&Ven_Other&Prod_" + std::to_wstring(e));
+    entryNames.push_back(e % 2 == 0 ? names[(e / 2) % devices]
+                                    : L"Disk&Ven_Other&Prod_" + std::to_wstring(e));
   }
   std::vector<InterfaceFields> entryFields;
   for (const std::wstring& name : entryNames) {
@@ -64,9 +66,10 @@ void Measure(int devices, int entries) {
   double composition = Milliseconds(start, end);
   composed.Release();
 
-  std::printf("%6d devices x %6d entries: correlation %9.1f ms, composition with its correlation %9.1f ms, "
-              "composition alone ~%7.1f ms, report %zu units\n",
-              devices, entries, correlation, composition, composition - correlation, std::wcslen(text.get()));
+  std::printf(
+      "%6d devices x %6d entries: correlation %9.1f ms, composition with its correlation %9.1f ms, "
+      "composition alone ~%7.1f ms, report %zu units\n",
+      devices, entries, correlation, composition, composition - correlation, std::wcslen(text.get()));
 }
 
 }  // namespace

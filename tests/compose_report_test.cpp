@@ -15,14 +15,14 @@ const std::wstring kIncompleteHeader = L"以下為不完整記錄:\r\n\r\n";
 
 std::wstring LinkedBlock(const std::wstring& key, const std::wstring& name, const std::wstring& desc,
                          const std::wstring& first, const std::wstring& last) {
-  return L"驅動程式: " + key + L"\r\n裝置名稱: " + name + L"\r\n裝置種類: " + desc + L"\r\n首次使用: " + first +
-         L"\r\n最後使用: " + last + L"\r\n\r\n";
+  return L"驅動程式: " + key + L"\r\n裝置名稱: " + name + L"\r\n裝置種類: " + desc + L"\r\n首次使用: " +
+         first + L"\r\n最後使用: " + last + L"\r\n\r\n";
 }
 
 std::wstring DeviceBlock(const std::wstring& key, const std::wstring& name, const std::wstring& desc,
                          const std::wstring& first) {
-  return L"驅動程式: " + key + L"\r\n裝置名稱: " + name + L"\r\n裝置種類: " + desc + L"\r\n首次使用: " + first +
-         L"\r\n\r\n";
+  return L"驅動程式: " + key + L"\r\n裝置名稱: " + name + L"\r\n裝置種類: " + desc + L"\r\n首次使用: " +
+         first + L"\r\n\r\n";
 }
 
 std::wstring EntryBlock(const std::wstring& key, const std::wstring& last) {
@@ -93,13 +93,15 @@ INSTANTIATE_TEST_SUITE_P(
                     {{L"Disk&Ven_A", L"A USB", L"Disk drive", kFirst}, {L"Disk&Ven_B", L"", L"", kFirst}},
                     2,
                     {},
-                    kHeader + kIncompleteHeader + DeviceBlock(L"Disk&Ven_A", L"A USB", L"Disk drive", kFirst) +
+                    kHeader + kIncompleteHeader +
+                        DeviceBlock(L"Disk&Ven_A", L"A USB", L"Disk drive", kFirst) +
                         DeviceBlock(L"Disk&Ven_B", L"", L"", kFirst)},
-        ComposeCase{"EntriesWithoutDevicesLandInSectionThree",
-                    {},
-                    -1,
-                    {{L"Disk&Ven_A", kLast}, {L"CdRom&Ven_B", L""}},
-                    kHeader + kIncompleteHeader + EntryBlock(L"Disk&Ven_A", kLast) + EntryBlock(L"CdRom&Ven_B", L"")},
+        ComposeCase{
+            "EntriesWithoutDevicesLandInSectionThree",
+            {},
+            -1,
+            {{L"Disk&Ven_A", kLast}, {L"CdRom&Ven_B", L""}},
+            kHeader + kIncompleteHeader + EntryBlock(L"Disk&Ven_A", kLast) + EntryBlock(L"CdRom&Ven_B", L"")},
         ComposeCase{"AllThreeSectionsInArrayOrder",
                     {{L"B", L"b", L"db", kFirst}, {L"A", L"a", L"da", kFirst}, {L"C", L"c", L"dc", kFirst}},
                     3,
@@ -118,15 +120,16 @@ INSTANTIATE_TEST_SUITE_P(
                     {{L"DISK&VEN_A", kLast}},
                     kHeader + kIncompleteHeader + DeviceBlock(L"Disk&Ven_A", L"a", L"da", kFirst) +
                         EntryBlock(L"DISK&VEN_A", kLast)},
-        ComposeCase{"IncompleteRecordsArePassedOver",
-                    {{L"A", L"a", nullptr, kFirst},
-                     {L"B", nullptr, L"d", kFirst},
-                     {nullptr, nullptr, nullptr, nullptr},
-                     {L"C", L"c", L"dc", nullptr},
-                     {L"D", L"d", L"dd", kFirst}},
-                    5,
-                    {{L"E", nullptr}, {nullptr, kLast}, {nullptr, nullptr}, {L"F", kLast}},
-                    kHeader + kIncompleteHeader + DeviceBlock(L"D", L"d", L"dd", kFirst) + EntryBlock(L"F", kLast)},
+        ComposeCase{
+            "IncompleteRecordsArePassedOver",
+            {{L"A", L"a", nullptr, kFirst},
+             {L"B", nullptr, L"d", kFirst},
+             {nullptr, nullptr, nullptr, nullptr},
+             {L"C", L"c", L"dc", nullptr},
+             {L"D", L"d", L"dd", kFirst}},
+            5,
+            {{L"E", nullptr}, {nullptr, kLast}, {nullptr, nullptr}, {L"F", kLast}},
+            kHeader + kIncompleteHeader + DeviceBlock(L"D", L"d", L"dd", kFirst) + EntryBlock(L"F", kLast)},
         ComposeCase{"LinkedRecordsAreNeverReadThroughNull",
                     {{L"A", nullptr, L"d", kFirst}, {L"B", L"b", L"db", kFirst}},
                     2,
@@ -145,7 +148,8 @@ TEST(Compose, CountsBelowTheArraysBoundWhatIsListed) {
   FillDevices(store, {{L"A", L"a", L"da", kFirst}, {L"B", L"b", L"db", kFirst}}, 1);
   FillInterfaces(store, {{L"C", kLast}, {L"D", kLast}}, 2);
   store.interfaceCount = 1;
-  EXPECT_EQ(Compose(store), kHeader + kIncompleteHeader + DeviceBlock(L"A", L"a", L"da", kFirst) + EntryBlock(L"C", kLast));
+  EXPECT_EQ(Compose(store),
+            kHeader + kIncompleteHeader + DeviceBlock(L"A", L"a", L"da", kFirst) + EntryBlock(L"C", kLast));
   store.deviceCount = 2;
   store.interfaceCount = 2;
   store.Release();
@@ -202,14 +206,14 @@ TEST_P(CapacityTest, StopsAtTheLimit) {
 
 INSTANTIATE_TEST_SUITE_P(
     Report, CapacityTest,
-    testing::Values(CapacityCase{"FitsWithRoomToSpare", 1, kHeader + kIncompleteHeader + kDevice + kEntry},
-                    CapacityCase{"FitsExactly", 0, kHeader + kIncompleteHeader + kDevice + kEntry},
-                    CapacityCase{"LastRecordShortByOne", -1, kHeader + kIncompleteHeader + kDevice},
-                    CapacityCase{"RecordThatDoesNotFitEndsTheReport",
-                                 -static_cast<int>(kEntry.size()) - 1, kHeader + kIncompleteHeader},
-                    CapacityCase{"NotEvenTheHeaderFits",
-                                 -static_cast<int>(kIncompleteHeader.size() + kDevice.size() + kEntry.size()) - 1,
-                                 L""}),
+    testing::Values(
+        CapacityCase{"FitsWithRoomToSpare", 1, kHeader + kIncompleteHeader + kDevice + kEntry},
+        CapacityCase{"FitsExactly", 0, kHeader + kIncompleteHeader + kDevice + kEntry},
+        CapacityCase{"LastRecordShortByOne", -1, kHeader + kIncompleteHeader + kDevice},
+        CapacityCase{"RecordThatDoesNotFitEndsTheReport", -static_cast<int>(kEntry.size()) - 1,
+                     kHeader + kIncompleteHeader},
+        CapacityCase{"NotEvenTheHeaderFits",
+                     -static_cast<int>(kIncompleteHeader.size() + kDevice.size() + kEntry.size()) - 1, L""}),
     [](const testing::TestParamInfo<CapacityCase>& info) { return std::string(info.param.name); });
 
 TEST(Compose, FullOrUnterminatedBufferTakesNothing) {

@@ -13,14 +13,18 @@ struct CorrelationCase {
   const char* name;
   std::vector<DeviceFields> devices;
   std::vector<InterfaceFields> interfaces;
-  std::vector<int> expectedLinks;      // per device: index of the linked interface record, or -1
-  std::vector<int> expectedMatched;    // per interface record: 0 or 1
+  std::vector<int> expectedLinks;    // per device: index of the linked interface record, or -1
+  std::vector<int> expectedMatched;  // per interface record: 0 or 1
 };
 
 const wchar_t kTime[] = L"2020/01/01  00:00:00";
 
-DeviceFields Device(const wchar_t* keyName) { return {keyName, L"name", L"desc", kTime}; }
-InterfaceFields Entry(const wchar_t* keyName) { return {keyName, kTime}; }
+DeviceFields Device(const wchar_t* keyName) {
+  return {keyName, L"name", L"desc", kTime};
+}
+InterfaceFields Entry(const wchar_t* keyName) {
+  return {keyName, kTime};
+}
 
 class CorrelationTest : public testing::TestWithParam<CorrelationCase> {};
 
@@ -34,7 +38,8 @@ TEST_P(CorrelationTest, LinksDevicesAndMarksEntries) {
   for (int pass = 0; pass < 2; ++pass) {
     store.Correlate();
     for (std::size_t d = 0; d < c.devices.size(); ++d) {
-      const InterfaceRecord* expected = c.expectedLinks[d] < 0 ? nullptr : &store.interfaces[c.expectedLinks[d]];
+      const InterfaceRecord* expected =
+          c.expectedLinks[d] < 0 ? nullptr : &store.interfaces[c.expectedLinks[d]];
       EXPECT_EQ(store.devices[d].interface, expected) << "device " << d << ", pass " << pass;
     }
     for (std::size_t i = 0; i < c.interfaces.size(); ++i) {
@@ -54,14 +59,16 @@ INSTANTIATE_TEST_SUITE_P(
                         {2},
                         {1, 0, 1}},
         CorrelationCase{"LetterCaseNeverMatches", {Device(L"Disk&Ven_A")}, {Entry(L"disk&ven_a")}, {-1}, {0}},
-        CorrelationCase{"PrefixIsNotEquality", {Device(L"Disk"), Device(L"Disk&Ven")}, {Entry(L"Disk&")}, {-1, -1}, {0}},
+        CorrelationCase{
+            "PrefixIsNotEquality", {Device(L"Disk"), Device(L"Disk&Ven")}, {Entry(L"Disk&")}, {-1, -1}, {0}},
         CorrelationCase{"EmptyNamesMatchEachOther", {Device(L"")}, {Entry(L"")}, {0}, {1}},
         CorrelationCase{"AbsentNamesNeverMatch",
                         {{nullptr, nullptr, nullptr, nullptr}, Device(L"A")},
                         {{nullptr, nullptr}, Entry(L"A")},
                         {-1, 1},
                         {0, 1}},
-        CorrelationCase{"EntriesWithoutDeviceStayUnmarked", {Device(L"A")}, {Entry(L"B"), Entry(L"C")}, {-1}, {0, 0}},
+        CorrelationCase{
+            "EntriesWithoutDeviceStayUnmarked", {Device(L"A")}, {Entry(L"B"), Entry(L"C")}, {-1}, {0, 0}},
         CorrelationCase{"TwoDevicesShareNoEntry", {Device(L"A"), Device(L"A")}, {Entry(L"A")}, {0, 0}, {1}}),
     [](const testing::TestParamInfo<CorrelationCase>& info) { return std::string(info.param.name); });
 
@@ -128,16 +135,17 @@ TEST_P(ReleaseTest, FreesEveryBlock) {
 
 INSTANTIATE_TEST_SUITE_P(
     Store, ReleaseTest,
-    testing::Values(
-        ReleaseCase{"Complete", {Device(L"A"), Device(L"B")}, 2, {Entry(L"A"), Entry(L"C")}, 2},
-        ReleaseCase{"PartlyFilledRecords",
-                    {{L"A", nullptr, nullptr, nullptr}, {L"B", L"n", nullptr, kTime}, {nullptr, nullptr, nullptr, nullptr}},
-                    3,
-                    {{L"A", nullptr}, {nullptr, nullptr}},
-                    2},
-        ReleaseCase{"InterfaceArrayLongerThanItsCount", {Device(L"A")}, 1, {Entry(L"A")}, 6},
-        ReleaseCase{"DevicesOnly", {Device(L"A")}, 1, {}, 0},
-        ReleaseCase{"InterfacesOnly", {}, -1, {Entry(L"A")}, 1}),
+    testing::Values(ReleaseCase{"Complete", {Device(L"A"), Device(L"B")}, 2, {Entry(L"A"), Entry(L"C")}, 2},
+                    ReleaseCase{"PartlyFilledRecords",
+                                {{L"A", nullptr, nullptr, nullptr},
+                                 {L"B", L"n", nullptr, kTime},
+                                 {nullptr, nullptr, nullptr, nullptr}},
+                                3,
+                                {{L"A", nullptr}, {nullptr, nullptr}},
+                                2},
+                    ReleaseCase{"InterfaceArrayLongerThanItsCount", {Device(L"A")}, 1, {Entry(L"A")}, 6},
+                    ReleaseCase{"DevicesOnly", {Device(L"A")}, 1, {}, 0},
+                    ReleaseCase{"InterfacesOnly", {}, -1, {Entry(L"A")}, 1}),
     [](const testing::TestParamInfo<ReleaseCase>& info) { return std::string(info.param.name); });
 
 TEST(Release, EmptyStoreFreesNothing) {
