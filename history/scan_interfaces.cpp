@@ -1,3 +1,138 @@
-#include "history/device_history.h"
+#include <cstdint>
+#include <cwchar>
+#include <new>
 
-void DeviceHistory::ScanInterfaces() { interfaceCount = 0; }
+#include "history/device_history.h"
+#include "history/scan_support.h"
+#include "registry/reg_key.h"
+
+namespace {
+
+constexpr wchar_t kDiskClassPath[] =
+    L"SYSTEM\\CurrentControlSet\\Control\\DeviceClasses\\{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
+constexpr wchar_t kCdromClassPath[] =
+    L"SYSTEM\\CurrentControlSet\\Control\\DeviceClasses\\{53f56308-b6bf-11d0-94f2-00a0c91efb8b}";
+
+// An entry of a USB storage device is named "##?#USBSTOR#<device key name>#...".
+constexpr wchar_t kUsbstorPrefix[] = L"##?#USBSTOR#";
+constexpr std::size_t kUsbstorPrefixUnits = sizeof kUsbstorPrefix / sizeof kUsbstorPrefix[0] - 1;
+
+// Frees and nulls a record's strings when the scope ends, unless Keep() was called: an entry cut short by
+// a failed allocation leaves its record all-absent, never half-filled.
+class InterfaceRecordFill {
+ public:
+  explicit InterfaceRecordFill(InterfaceRecord& record) : record_(record) {}
+  ~InterfaceRecordFill() {
+    if (!kept_) {
+      delete[] record_.deviceKeyName;
+      record_.deviceKeyName = nullptr;
+      delete[] record_.lastUsed;
+      record_.lastUsed = nullptr;
+    }
+  }
+  InterfaceRecordFill(const InterfaceRecordFill&) = delete;
+  InterfaceRecordFill& operator=(const InterfaceRecordFill&) = delete;
+
+  void Keep() { kept_ = true; }
+
+ private:
+  InterfaceRecord& record_;
+  bool kept_ = false;
+};
+
+int CountOrZero(const RegKey& classKey) {
+  const int count = classKey.SubkeyCount();
+  return count < 0 ? 0 : count;
+}
+
+// Fills `record` from the accepted entry whose whole name is in `scratch`. False when an allocation
+// fails; the record is then absent.
+bool StoreEntry(const RegKey& classKey, wchar_t* scratch, InterfaceRecord& record) {
+  InterfaceRecordFill fill(record);
+  const wchar_t* deviceKeyName = scratch + kUsbstorPrefixUnits;
+  record.deviceKeyName = NewRecordString(deviceKeyName, std::wcscspn(deviceKeyName, L"#"));
+  if (!record.deviceKeyName) {
+    return false;
+  }
+  OpenedKey entry(classKey.Handle(), scratch);
+  if (!entry) {
+    return false;
+  }
+  OpenedKey lastUse(entry->Handle(), L"#");
+  if (!lastUse) {
+    return false;
+  }
+  // A "#" subkey that is missing or unreadable leaves the scratch empty: an empty last use, not an
+  // absent one.
+  ClearScratch(scratch);
+  lastUse->LastWriteText(scratch);
+  record.lastUsed = NewRecordStringFromScratch(scratch);
+  entry.Reset();
+  lastUse.Reset();
+  if (!record.lastUsed) {
+    return false;
+  }
+  fill.Keep();
+  return true;
+}
+
+// Reads the entries of one class key into the records from `slot` on. The entry count is read anew
+// before every entry, since entries may come and go meanwhile. The pass also ends once `slot` reaches
+// interfaceCount: then every reserved slot not given up by a rejected entry is filled, so a record is
+// never written past the array and interfaceCount never drops below the number of records filled (which
+// Release and the report rely on). Entries added after that are left out. False when an allocation
+// fails.
+bool ScanEntries(DeviceHistory& store, const RegKey& classKey, std::int32_t& slot) {
+  for (int index = 0;; ++index) {
+    const int count = classKey.SubkeyCount();
+    if (count < 0 || index >= count || slot >= store.interfaceCount) {
+      return true;
+    }
+    Scratch scratch = NewScratch();
+    if (!scratch) {
+      return false;
+    }
+    // A failed enumeration leaves the name empty, and the empty name is rejected like any other.
+    classKey.EnumSubkey(scratch.get(), kScratchUnits, static_cast<DWORD>(index));
+    if (std::wcsncmp(scratch.get(), kUsbstorPrefix, kUsbstorPrefixUnits) != 0) {
+      --store.interfaceCount;
+      continue;
+    }
+    if (!StoreEntry(classKey, scratch.get(), store.interfaces[slot])) {
+      return false;
+    }
+    ++slot;
+  }
+}
+
+}  // namespace
+
+void DeviceHistory::ScanInterfaces() {
+  interfaceCount = 0;
+  // Nothing here throws; the guard keeps any fault inside the scan. The keys and the scratch are owned
+  // by scope, so leaving early by a failed allocation or a fault releases them alike.
+  try {
+    OpenedKey disk(HKEY_LOCAL_MACHINE, kDiskClassPath);
+    if (!disk) {
+      return;
+    }
+    OpenedKey cdrom(HKEY_LOCAL_MACHINE, kCdromClassPath);
+    if (!cdrom) {
+      return;
+    }
+    const std::int64_t slots = static_cast<std::int64_t>(CountOrZero(*disk)) + CountOrZero(*cdrom);
+    interfaceCount = slots > INT32_MAX ? INT32_MAX : static_cast<std::int32_t>(slots);
+    if (interfaceCount > 0) {
+      interfaces = new (std::nothrow) InterfaceRecord[interfaceCount];
+      if (interfaces) {
+        std::int32_t slot = 0;
+        if (ScanEntries(*this, *disk, slot)) {
+          ScanEntries(*this, *cdrom, slot);
+        }
+      }
+    }
+    disk.Reset();
+    cdrom.Reset();
+  } catch (...) {
+  }
+}

@@ -54,6 +54,7 @@ class OpenedKey {
 
   explicit operator bool() const { return key_ != nullptr; }
   RegKey* operator->() const { return key_; }
+  RegKey& operator*() const { return *key_; }
   void Reset();
 
  private:
