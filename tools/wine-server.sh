@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# wine-server.sh start PRISTINE PREFIX  makes PREFIX a fresh copy of PRISTINE and keeps a Wine server
-#                                       running for it, so that the tests do not each pay for a start.
+# wine-server.sh start PRISTINE PREFIX [FIXTURE.reg...]
+#                                       makes PREFIX a fresh copy of PRISTINE, adds the fixture keys to
+#                                       its HKLM and keeps a Wine server running for it, so that the tests
+#                                       do not each pay for a start.
 # wine-server.sh stop PREFIX            ends that server.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -10,6 +12,12 @@ case "${1:-}" in
   start)
     "$here/wine-prefix.sh" pristine "$2"
     "$here/wine-prefix.sh" copy "$2" "$3"
+    # Fixture files hold system.reg sections (keys relative to HKLM, with exact last-write times, which
+    # the registry API cannot set). The server reads them only when it starts, so they go in first.
+    for fixture in "${@:4}"; do
+      printf '\n' >>"$3/system.reg"
+      cat "$fixture" >>"$3/system.reg"
+    done
     export WINEPREFIX=$3
     wineserver -p >/dev/null 2>&1 </dev/null
     # The first process starts Wine's background services; they must not inherit the test runner's
@@ -22,7 +30,7 @@ case "${1:-}" in
     wineserver -w >/dev/null 2>&1 || true
     ;;
   *)
-    echo "usage: wine-server.sh start PRISTINE PREFIX | stop PREFIX" >&2
+    echo "usage: wine-server.sh start PRISTINE PREFIX [FIXTURE.reg...] | stop PREFIX" >&2
     exit 2
     ;;
 esac
