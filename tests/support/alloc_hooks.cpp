@@ -9,6 +9,8 @@ long live_blocks = 0;
 long nothrow_calls = 0;
 long fail_at = 0;
 bool failure_happened = false;
+long action_countdown = 0;
+void (*pending_action)() = nullptr;
 
 void* Allocate(std::size_t size) {
   void* block = std::malloc(size ? size : 1);
@@ -19,6 +21,11 @@ void* Allocate(std::size_t size) {
 }
 
 void* AllocateNothrow(std::size_t size) {
+  if (pending_action && --action_countdown == 0) {
+    void (*action)() = pending_action;
+    pending_action = nullptr;
+    action();
+  }
   ++nothrow_calls;
   if (fail_at != 0 && nothrow_calls == fail_at) {
     failure_happened = true;
@@ -49,6 +56,13 @@ void FailNthNothrow(long n) {
 long NothrowCalls() { return nothrow_calls; }
 
 bool FailureHappened() { return failure_happened; }
+
+void RunBeforeNthNothrow(long n, void (*action)()) {
+  action_countdown = n;
+  pending_action = n > 0 ? action : nullptr;
+}
+
+bool ActionPending() { return pending_action != nullptr; }
 
 }  // namespace alloc_hooks
 

@@ -18,4 +18,11 @@ long NothrowCalls();
 // Whether the armed failure has happened.
 bool FailureHappened();
 
+// Runs `action` once, right before the `n`-th nothrow allocation from now (1-based), which then goes on
+// as usual: a way to change the world at a chosen point inside the code under test. 0 disarms.
+void RunBeforeNthNothrow(long n, void (*action)());
+
+// Whether the action armed by RunBeforeNthNothrow has yet to run.
+bool ActionPending();
+
 }  // namespace alloc_hooks
