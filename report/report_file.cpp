@@ -1,10 +1,216 @@
 #include "report/report_file.h"
 
+#include <shlobj.h>
+#include <tlhelp32.h>
+
+#include <cstddef>
+#include <cstring>
+#include <cwchar>
+#include <new>
+
+namespace {
+
+constexpr wchar_t kFallbackFolder[] = L"C:\\";
+constexpr wchar_t kUnknownName[] = L"Unknown";
+constexpr wchar_t kShellExecutable[] = L"EXPLORER.EXE";
+
+// PROCESS_ALL_ACCESS as systems before Vista define it; the shell's token is read through this handle.
+constexpr DWORD kShellProcessAccess = 0x001F0FFF;
+
+// Holds an executable's upper-cased file name for the comparison: 127 units and the terminator. A longer
+// name can never equal kShellExecutable, so it is passed over rather than copied.
+constexpr std::size_t kExeNameScratchUnits = 128;
+
+constexpr DWORD kTokenInformationBytes = 2048;
+
+// Copies the terminated `source` into `destination` (`capacity` units), cut to fit and always terminated.
+void CopyBounded(wchar_t* destination, std::size_t capacity, const wchar_t* source) {
+  const std::size_t length = wcsnlen(source, capacity - 1);
+  std::memcpy(destination, source, length * sizeof(wchar_t));
+  destination[length] = L'\0';
+}
+
+// Appends `piece` at `length` within `capacity` units, as much of it as fits, keeping the text
+// terminated. False when the piece was cut.
+bool AppendBounded(wchar_t* text, std::size_t capacity, std::size_t& length, const wchar_t* piece) {
+  const std::size_t room = capacity - 1 - length;
+  const std::size_t pieceLength = std::wcslen(piece);
+  const std::size_t copied = pieceLength < room ? pieceLength : room;
+  std::memcpy(text + length, piece, copied * sizeof(wchar_t));
+  length += copied;
+  text[length] = L'\0';
+  return copied == pieceLength;
+}
+
+// Whether an executable's file name equals "EXPLORER.EXE" when only the ASCII letters a to z are
+// upper-cased; every other unit must match exactly.
+bool IsShellExecutable(const wchar_t* exeFile) {
+  const std::size_t length = wcsnlen(exeFile, MAX_PATH);
+  if (length >= kExeNameScratchUnits) {
+    return false;
+  }
+  wchar_t name[kExeNameScratchUnits] = {};
+  for (std::size_t i = 0; i < length; ++i) {
+    const wchar_t unit = exeFile[i];
+    name[i] = (unit >= L'a' && unit <= L'z') ? static_cast<wchar_t>(unit - L'a' + L'A') : unit;
+  }
+  return std::wcscmp(name, kShellExecutable) == 0;
+}
+
+}  // namespace
+
 ReportFile::ReportFile() : handle(nullptr), path{} {}
-ReportFile::~ReportFile() {}
-bool ReportFile::Create() { return false; }
-bool ReportFile::Write(const wchar_t*, UINT) { return false; }
-void ReportFile::Close() {}
-bool ReportFile::BuildPath() { return false; }
-HANDLE ReportFile::FindShellProcess() { return nullptr; }
-void ReportFile::GetShellUserName(wchar_t* name) { name[0] = 0; }
+
+ReportFile::~ReportFile() {
+  Close();
+}
+
+bool ReportFile::Create() {
+  const bool pathFits = BuildPath();
+  Close();
+  // A path that was cut names some other file, so nothing is created for it.
+  handle = pathFits ? CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr)
+                    : INVALID_HANDLE_VALUE;
+  return handle != INVALID_HANDLE_VALUE;
+}
+
+bool ReportFile::Write(const wchar_t* text, UINT codePage) {
+  if (!text || !handle || handle == INVALID_HANDLE_VALUE) {
+    return false;
+  }
+  if (text[0] == L'\0') {
+    return true;
+  }
+  // The converter states the size it needs, terminator included, so the buffer always suffices.
+  const int needed = WideCharToMultiByte(codePage, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (needed <= 1) {
+    return false;
+  }
+  char* bytes = new (std::nothrow) char[needed];
+  if (!bytes) {
+    return false;
+  }
+  bool written = false;
+  const int converted = WideCharToMultiByte(codePage, 0, text, -1, bytes, needed, nullptr, nullptr);
+  if (converted > 1) {
+    const DWORD count = static_cast<DWORD>(converted - 1);
+    DWORD done = 0;
+    written = WriteFile(handle, bytes, count, &done, nullptr) && done == count;
+  }
+  delete[] bytes;
+  return written;
+}
+
+void ReportFile::Close() {
+  // INVALID_HANDLE_VALUE is the record of a failed creation, not a handle of ours.
+  if (handle && handle != INVALID_HANDLE_VALUE) {
+    CloseHandle(handle);
+  }
+  handle = nullptr;
+}
+
+bool ReportFile::BuildPath() {
+  // The time is read before the user lookup; all of it when the file is created.
+  wchar_t folder[kPathUnits] = {};
+  SHGetSpecialFolderPathW(nullptr, folder, CSIDL_COMMON_DESKTOPDIRECTORY, FALSE);
+  folder[kPathUnits - 1] = L'\0';
+  if (folder[0] == L'\0') {
+    CopyBounded(folder, kPathUnits, kFallbackFolder);
+  }
+
+  SYSTEMTIME now = {};
+  GetLocalTime(&now);
+
+  wchar_t computer[kPathUnits] = {};
+  DWORD computerUnits = kPathUnits;
+  GetComputerNameW(computer, &computerUnits);
+  computer[kPathUnits - 1] = L'\0';
+  if (computer[0] == L'\0') {
+    CopyBounded(computer, kPathUnits, kUnknownName);
+  }
+
+  wchar_t user[kPathUnits] = {};
+  GetShellUserName(user);
+  if (user[0] == L'\0') {
+    CopyBounded(user, kPathUnits, kUnknownName);
+  }
+
+  return FormatPath(path, folder, now, user, computer);
+}
+
+bool ReportFile::FormatPath(wchar_t* path, const wchar_t* folder, const SYSTEMTIME& time, const wchar_t* user,
+                            const wchar_t* computer) {
+  // "\YYYYMMDDhhmm-": each field at most 5 digits, so the stamp always fits its buffer.
+  wchar_t stamp[32] = {};
+  std::swprintf(stamp, sizeof stamp / sizeof stamp[0], L"\\%04d%02d%02d%02d%02d-",
+                static_cast<int>(time.wYear), static_cast<int>(time.wMonth), static_cast<int>(time.wDay),
+                static_cast<int>(time.wHour), static_cast<int>(time.wMinute));
+  const wchar_t* const pieces[] = {folder, stamp, user, L"-", computer, L".txt"};
+  std::size_t length = 0;
+  path[0] = L'\0';
+  bool fits = true;
+  for (const wchar_t* piece : pieces) {
+    fits = fits && AppendBounded(path, kPathUnits, length, piece);
+  }
+  std::memset(path + length, 0, (kPathUnits - length) * sizeof(wchar_t));
+  return fits;
+}
+
+HANDLE ReportFile::FindShellProcess() {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) {
+    return nullptr;
+  }
+  PROCESSENTRY32W entry;
+  std::memset(&entry, 0, sizeof entry);
+  entry.dwSize = sizeof entry;
+  // The first match decides, even when it cannot be opened: a later shell belongs to another session.
+  HANDLE process = nullptr;
+  for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+    if (IsShellExecutable(entry.szExeFile)) {
+      process = OpenProcess(kShellProcessAccess, FALSE, entry.th32ProcessID);
+      break;
+    }
+  }
+  CloseHandle(snapshot);
+  return process;
+}
+
+void ReportFile::GetShellUserName(wchar_t* name) {
+  if (!name) {
+    return;
+  }
+  name[0] = L'\0';
+  HANDLE process = FindShellProcess();
+  if (!process) {
+    return;
+  }
+  HANDLE token = nullptr;
+  const BOOL tokenOpened = OpenProcessToken(process, TOKEN_QUERY, &token);
+  CloseHandle(process);
+  if (!tokenOpened) {
+    return;
+  }
+  union {
+    TOKEN_USER user;
+    BYTE bytes[kTokenInformationBytes];
+  } tokenInformation;
+  std::memset(&tokenInformation, 0, sizeof tokenInformation);
+  DWORD returned = 0;
+  const BOOL tokenRead =
+      GetTokenInformation(token, TokenUser, &tokenInformation, sizeof tokenInformation, &returned);
+  CloseHandle(token);
+  if (!tokenRead) {
+    return;
+  }
+  wchar_t account[kAccountNameUnits] = {};
+  wchar_t domain[kAccountNameUnits] = {};
+  DWORD accountUnits = kAccountNameUnits;
+  DWORD domainUnits = kAccountNameUnits;
+  SID_NAME_USE use = static_cast<SID_NAME_USE>(0);
+  if (!LookupAccountSidW(nullptr, tokenInformation.user.User.Sid, account, &accountUnits, domain,
+                         &domainUnits, &use)) {
+    return;
+  }
+  CopyBounded(name, kAccountNameUnits, account);
+}

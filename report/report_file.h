@@ -20,18 +20,28 @@ class ReportFile {
 
   // Converts `text` (zero-terminated UTF-16) to `codePage` and writes the bytes, without a terminator or
   // byte-order mark, with one write call. The output buffer is sized by asking the converter, so no code
-  // page (UTF-8 included) can lose the report. False when nothing or not everything was written.
+  // page (UTF-8 included) can lose the report. False when nothing or not everything was written. An
+  // empty text writes nothing and succeeds when a file is open.
   bool Write(const wchar_t* text, UINT codePage = CP_ACP);
 
+  // Closes the file if one is held; afterwards no file is held (the handle is null).
   void Close();
 
   // The path built by the last Create(): valid while the object lives, empty before the first Create().
   const wchar_t* Path() const { return path; }
 
+  // The file handle: null while no file is held, INVALID_HANDLE_VALUE after a failed creation.
+  HANDLE Handle() const { return handle; }
+
   // Composes the path from the all-users desktop folder ("C:\" when unknown), the local time to the
   // minute, the interactive user's account name and the computer name ("Unknown" for either when
   // unknown). False when the path did not fit its buffer; it is then cut and terminated.
   bool BuildPath();
+
+  // Formats "<folder>\YYYYMMDDhhmm-<user>-<computer>.txt" into `path` (kPathUnits units), inserting the
+  // names as they are. False when it does not fit; `path` then holds as much as fits, terminated.
+  static bool FormatPath(wchar_t* path, const wchar_t* folder, const SYSTEMTIME& time, const wchar_t* user,
+                         const wchar_t* computer);
 
   // The first process whose executable name equals "EXPLORER.EXE" ignoring ASCII case, opened with
   // 0x001F0FFF; null when there is none or it cannot be opened. The caller closes the handle.

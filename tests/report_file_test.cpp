@@ -1,1 +1,346 @@
 #include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "history/device_history.h"
+#include "report/report_file.h"
+
+// After the store's header: the shell header defines `interface` as a macro.
+#include <shlobj.h>
+
+namespace {
+
+constexpr wchar_t kEmptyReport[] = L"本機曾使用過 USB 大量存取裝置記錄:\r\n\r\n以下為不完整記錄:\r\n\r\n";
+
+SYSTEMTIME Time(WORD year, WORD month, WORD day, WORD hour, WORD minute) {
+  SYSTEMTIME time = {};
+  time.wYear = year;
+  time.wMonth = month;
+  time.wDay = day;
+  time.wHour = hour;
+  time.wMinute = minute;
+  return time;
+}
+
+std::wstring UserName() {
+  wchar_t name[256] = {};
+  DWORD units = 256;
+  GetUserNameW(name, &units);
+  return name;
+}
+
+std::wstring ComputerName() {
+  wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  DWORD units = MAX_COMPUTERNAME_LENGTH + 1;
+  GetComputerNameW(name, &units);
+  return name;
+}
+
+std::wstring DesktopFolder() {
+  wchar_t folder[MAX_PATH] = {};
+  SHGetSpecialFolderPathW(nullptr, folder, CSIDL_COMMON_DESKTOPDIRECTORY, FALSE);
+  return folder;
+}
+
+std::wstring ExpectedPath(const SYSTEMTIME& time) {
+  wchar_t path[ReportFile::kPathUnits];
+  ReportFile::FormatPath(path, DesktopFolder().c_str(), time, UserName().c_str(), ComputerName().c_str());
+  return path;
+}
+
+std::string ReadBytes(const std::wstring& path) {
+  std::string bytes;
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    ADD_FAILURE() << "cannot open the report file";
+    return bytes;
+  }
+  char chunk[65536];
+  DWORD got = 0;
+  while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) {
+    bytes.append(chunk, got);
+  }
+  CloseHandle(file);
+  return bytes;
+}
+
+// Creates the report file, writes `text` in `codePage`, closes it and returns what the file holds; the
+// file is deleted again.
+std::string WriteReport(const wchar_t* text, UINT codePage, bool* written) {
+  ReportFile file;
+  EXPECT_TRUE(file.Create());
+  *written = file.Write(text, codePage);
+  file.Close();
+  const std::wstring path = file.Path();
+  std::string bytes = ReadBytes(path);
+  DeleteFileW(path.c_str());
+  return bytes;
+}
+
+// The conversion the file once used: an output buffer of two bytes per UTF-16 unit. Empty when the
+// conversion failed for want of room.
+std::string FixedBufferConversion(const wchar_t* text, UINT codePage) {
+  const int units = static_cast<int>(std::wcslen(text));
+  std::string buffer(2 * units, '\0');
+  if (!WideCharToMultiByte(codePage, 0, text, -1, &buffer[0], 2 * units, nullptr, nullptr)) {
+    return std::string();
+  }
+  return std::string(buffer.c_str());
+}
+
+std::string Utf8(const std::wstring& text) {
+  std::string bytes;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    unsigned long point = static_cast<unsigned short>(text[i]);
+    if (point >= 0xD800 && point < 0xDC00 && i + 1 < text.size()) {
+      point = 0x10000 + ((point - 0xD800) << 10) + (static_cast<unsigned short>(text[++i]) - 0xDC00);
+    }
+    if (point < 0x80) {
+      bytes += static_cast<char>(point);
+    } else if (point < 0x800) {
+      bytes += static_cast<char>(0xC0 | (point >> 6));
+      bytes += static_cast<char>(0x80 | (point & 0x3F));
+    } else if (point < 0x10000) {
+      bytes += static_cast<char>(0xE0 | (point >> 12));
+      bytes += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
+      bytes += static_cast<char>(0x80 | (point & 0x3F));
+    } else {
+      bytes += static_cast<char>(0xF0 | (point >> 18));
+      bytes += static_cast<char>(0x80 | ((point >> 12) & 0x3F));
+      bytes += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
+      bytes += static_cast<char>(0x80 | (point & 0x3F));
+    }
+  }
+  return bytes;
+}
+
+// The values of the next handles the process would get. New handles take the lowest free slots, so a
+// handle left open changes them (GetProcessHandleCount is no help: this platform answers 0).
+std::vector<HANDLE> LowestFreeHandleSlots() {
+  std::vector<HANDLE> events;
+  for (int i = 0; i < 16; ++i) {
+    events.push_back(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  }
+  for (HANDLE event : events) {
+    CloseHandle(event);
+  }
+  return events;
+}
+
+std::string Hex(const std::string& bytes) {
+  std::string hex;
+  char pair[4];
+  for (unsigned char byte : bytes) {
+    std::snprintf(pair, sizeof pair, "%02X ", byte);
+    hex += pair;
+  }
+  return hex;
+}
+
+TEST(ReportFileTest, FormatPathZeroFillsEveryFieldAndInsertsNamesAsTheyAre) {
+  struct Case {
+    const wchar_t* folder;
+    SYSTEMTIME time;
+    const wchar_t* user;
+    const wchar_t* computer;
+    const wchar_t* expected;
+  };
+  const Case cases[] = {
+      {L"C:\\users\\Public\\Desktop", Time(2006, 1, 1, 9, 5), L"root", L"HOST",
+       L"C:\\users\\Public\\Desktop\\200601010905-root-HOST.txt"},
+      {L"C:\\", Time(2005, 3, 5, 14, 7), L"Unknown", L"Unknown", L"C:\\\\200503051407-Unknown-Unknown.txt"},
+      {L"D:\\Desk", Time(999, 12, 31, 23, 59), L"王小明", L"PC-01",
+       L"D:\\Desk\\099912312359-王小明-PC-01.txt"},
+      {L"E:", Time(2024, 10, 9, 0, 0), L"a:b", L"C\\D", L"E:\\202410090000-a:b-C\\D.txt"},
+  };
+  for (const Case& c : cases) {
+    wchar_t path[ReportFile::kPathUnits];
+    EXPECT_TRUE(ReportFile::FormatPath(path, c.folder, c.time, c.user, c.computer));
+    EXPECT_STREQ(c.expected, path);
+  }
+}
+
+TEST(ReportFileTest, FormatPathStopsAtTheBufferAndKeepsTheCutPathTerminated) {
+  const std::wstring tail = L"\\200601010905-u-C.txt";
+  const std::wstring exact(ReportFile::kPathUnits - 1 - tail.size(), L'x');
+  wchar_t path[ReportFile::kPathUnits];
+  EXPECT_TRUE(ReportFile::FormatPath(path, exact.c_str(), Time(2006, 1, 1, 9, 5), L"u", L"C"));
+  EXPECT_EQ(exact + tail, path);
+
+  const std::wstring longer = exact + L"y";
+  std::fill(path, path + ReportFile::kPathUnits, L'#');
+  EXPECT_FALSE(ReportFile::FormatPath(path, longer.c_str(), Time(2006, 1, 1, 9, 5), L"u", L"C"));
+  EXPECT_EQ(L'\0', path[ReportFile::kPathUnits - 1]);
+  EXPECT_EQ((longer + tail).substr(0, ReportFile::kPathUnits - 1), path);
+}
+
+TEST(ReportFileTest, PathNamesTheDesktopTheMinuteTheShellUserAndTheComputer) {
+  ReportFile file;
+  EXPECT_STREQ(L"", file.Path());
+  SYSTEMTIME before;
+  GetLocalTime(&before);
+  EXPECT_TRUE(file.BuildPath());
+  SYSTEMTIME after;
+  GetLocalTime(&after);
+  const std::wstring path = file.Path();
+  EXPECT_TRUE(path == ExpectedPath(before) || path == ExpectedPath(after))
+      << "path: " << testing::PrintToString(path);
+
+  EXPECT_EQ(L"C:\\users\\Public\\Desktop", DesktopFolder());
+  const std::wstring computer = ComputerName();
+  ASSERT_FALSE(computer.empty());
+  for (wchar_t unit : computer) {
+    EXPECT_FALSE(unit >= L'a' && unit <= L'z') << "computer name not upper case";
+  }
+}
+
+TEST(ReportFileTest, ShellUserIsTheExplorerTokenUserAndEveryHandleIsClosed) {
+  HANDLE shell = ReportFile::FindShellProcess();
+  ASSERT_NE(nullptr, shell);
+  wchar_t image[MAX_PATH] = {};
+  DWORD units = MAX_PATH;
+  EXPECT_TRUE(QueryFullProcessImageNameW(shell, 0, image, &units));
+  const std::wstring imageName = image;
+  const std::wstring fileName = imageName.substr(imageName.find_last_of(L'\\') + 1);
+  EXPECT_EQ(0, _wcsicmp(fileName.c_str(), L"explorer.exe"))
+      << "shell image: " << testing::PrintToString(imageName);
+  CloseHandle(shell);
+
+  wchar_t name[ReportFile::kAccountNameUnits];
+  ReportFile::GetShellUserName(name);
+  const std::vector<HANDLE> freeSlotsBefore = LowestFreeHandleSlots();
+  for (int round = 0; round < 3; ++round) {
+    std::fill(name, name + ReportFile::kAccountNameUnits, L'#');
+    ReportFile::GetShellUserName(name);
+    EXPECT_EQ(UserName(), name);
+  }
+  EXPECT_EQ(freeSlotsBefore, LowestFreeHandleSlots()) << "a handle was left open";
+}
+
+TEST(ReportFileTest, CreatingTwiceInTheSameMinuteReplacesTheFirstFile) {
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    ReportFile first;
+    ASSERT_TRUE(first.Create());
+    ASSERT_TRUE(first.Write(L"a longer first report", CP_UTF8));
+    first.Close();
+    ReportFile second;
+    ASSERT_TRUE(second.Create());
+    ASSERT_TRUE(second.Write(L"second", CP_UTF8));
+    second.Close();
+    const std::wstring firstPath = first.Path();
+    const std::wstring secondPath = second.Path();
+    const std::string content = ReadBytes(secondPath);
+    DeleteFileW(firstPath.c_str());
+    DeleteFileW(secondPath.c_str());
+    if (firstPath == secondPath) {
+      EXPECT_EQ("second", content);
+      return;
+    }
+  }
+  FAIL() << "the minute changed between the two creations three times";
+}
+
+TEST(ReportFileTest, ACreationThatFailsWritesNothingAndClosesToNoHandle) {
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    ReportFile file;
+    ASSERT_TRUE(file.BuildPath());
+    const std::wstring blocked = file.Path();
+    ASSERT_TRUE(CreateDirectoryW(blocked.c_str(), nullptr));
+    const bool created = file.Create();
+    const bool written = file.Write(kEmptyReport);
+    const bool sameMinute = blocked == file.Path();
+    if (sameMinute) {
+      EXPECT_FALSE(created);
+      EXPECT_FALSE(written);
+      EXPECT_EQ(INVALID_HANDLE_VALUE, file.Handle());
+    }
+    file.Close();
+    EXPECT_EQ(nullptr, file.Handle());
+    if (!sameMinute) {
+      DeleteFileW(file.Path());
+    }
+    EXPECT_TRUE(RemoveDirectoryW(blocked.c_str()));
+    if (sameMinute) {
+      return;
+    }
+  }
+  FAIL() << "the minute changed during the creation three times";
+}
+
+TEST(ReportFileTest, WriteWithoutAFileFailsAndCloseIsHarmless) {
+  ReportFile file;
+  EXPECT_FALSE(file.Write(kEmptyReport));
+  file.Close();
+  file.Close();
+  EXPECT_EQ(nullptr, file.Handle());
+}
+
+TEST(ReportFileTest, TheEmptyReportHasItsKnownBytesInEachCodePage) {
+  DeviceHistory store{DeviceHistory::Unscanned()};
+  static wchar_t text[kReportTextUnits];
+  store.ComposeReport(text);
+  ASSERT_STREQ(kEmptyReport, text);
+  ASSERT_EQ(950u, GetACP());
+
+  bool written = false;
+  const std::string big5 = WriteReport(text, 950, &written);
+  EXPECT_TRUE(written);
+  ASSERT_EQ(59u, big5.size()) << Hex(big5);
+  EXPECT_EQ("A5 BB BE F7 ", Hex(big5.substr(0, 4)));
+  EXPECT_EQ("3A 0D 0A 0D 0A ", Hex(big5.substr(54)));
+
+  EXPECT_EQ(big5, WriteReport(text, CP_ACP, &written));
+  EXPECT_TRUE(written);
+
+  const std::string western = WriteReport(text, 1252, &written);
+  EXPECT_TRUE(written);
+  EXPECT_EQ(37u, western.size()) << Hex(western);
+  store.Release();
+}
+
+TEST(ReportFileTest, DoubleByteAndWesternOutputIsWhatTheFixedBufferGave) {
+  const wchar_t* const texts[] = {
+      kEmptyReport,
+      L"驅動程式: Disk&Ven_SanDisk&Prod_Cruzer\r\n裝置名稱: USB 隨身碟\r\n首次使用: 2024/05/06  07:08:09\r\n",
+      L"ｶﾀｶﾅ ひらがな 漢字 € © Ω ß é ☃ 한국어 العربية 𠀋 \x00A0 tab\there\r\n",
+  };
+  const UINT codePages[] = {950, 932, 1252};
+  for (UINT codePage : codePages) {
+    for (const wchar_t* text : texts) {
+      const std::string expected = FixedBufferConversion(text, codePage);
+      ASSERT_FALSE(expected.empty());
+      bool written = false;
+      EXPECT_EQ(expected, WriteReport(text, codePage, &written)) << "code page " << codePage;
+      EXPECT_TRUE(written);
+    }
+  }
+}
+
+TEST(ReportFileTest, AUtf8ReportNeedingMoreThanTwoBytesPerUnitIsWrittenWhole) {
+  std::wstring text;
+  for (int i = 0; i < 200000; ++i) {
+    text += static_cast<wchar_t>(0x4E00 + i % 0x5000);
+    if (i % 1000 == 999) {
+      text += L"\r\n\xD840\xDC0B";
+    }
+  }
+  ASSERT_TRUE(FixedBufferConversion(text.c_str(), CP_UTF8).empty());
+  bool written = false;
+  const std::string bytes = WriteReport(text.c_str(), CP_UTF8, &written);
+  EXPECT_TRUE(written);
+  EXPECT_EQ(Utf8(text).size(), bytes.size());
+  EXPECT_TRUE(Utf8(text) == bytes);
+}
+
+TEST(ReportFileTest, AnEmptyTextWritesNothing) {
+  bool written = false;
+  EXPECT_EQ("", WriteReport(L"", CP_ACP, &written));
+  EXPECT_TRUE(written);
+}
+
+}  // namespace
