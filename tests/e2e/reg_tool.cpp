@@ -77,6 +77,9 @@ void DumpKey(HKEY key, const std::wstring& path, std::wstring& out) {
 }
 
 int Dump(const wchar_t* outPath) {
+  // Wine's graphics driver records its state under Control\Video the first time a process of a server's
+  // life uses user32; doing that here keeps the write out of the snapshot taken after the program ran.
+  GetDesktopWindow();
   std::wstring out;
   DumpKey(HKEY_LOCAL_MACHINE, L"HKLM", out);
   DumpKey(HKEY_CURRENT_USER, L"HKCU", out);
