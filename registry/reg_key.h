@@ -34,7 +34,8 @@ class RegKey {
   bool FindStringValue(wchar_t* text, DWORD capacity, const wchar_t* valueName) const;
 
   // Writes the key's last-write time, in the local time zone, as "YYYY/MM/DD  hh:mm:ss" (year without
-  // leading zeros, at most 21 units) into `text`, which holds at least kTimeTextUnits units.
+  // leading zeros, at most 21 units) into `text`, which holds at least kTimeTextUnits units. False, with
+  // `text` untouched, when the time cannot be read or either conversion to local time fails.
   bool LastWriteText(wchar_t* text) const;
 
   static constexpr DWORD kTimeTextUnits = 22;

@@ -132,25 +132,9 @@ TEST(ScanDevicesTest, RecordsFollowTheUsbstorKeys) {
   }
 }
 
-// Makes HKLM stand for a key of the fixture tree (tests/fixtures/unit_keys.reg) in this process.
-class FixtureMachineKey {
- public:
-  explicit FixtureMachineKey(const wchar_t* path) {
-    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key_), ERROR_SUCCESS);
-    EXPECT_EQ(RegOverridePredefKey(HKEY_LOCAL_MACHINE, key_), ERROR_SUCCESS);
-  }
-  ~FixtureMachineKey() {
-    RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
-    RegCloseKey(key_);
-  }
-
- private:
-  HKEY key_ = nullptr;
-};
-
 TEST(ScanDevicesTest, FirstUseIsTheDeviceTypeKeysTimeNotTheInstanceKeys) {
   // Device-type key written 2005-01-02 12:34:56 UTC, its instance key 2010-06-15 03:04:05 UTC.
-  FixtureMachineKey machine(L"Software\\VestigiaFixtures\\Machine");
+  MachineKeyOverride machine(L"Software\\VestigiaFixtures\\Machine");
   ScannedStore scanned;
   ASSERT_EQ(scanned.store.deviceCount, 1);
   const DeviceRecord& device = scanned.store.devices[0];

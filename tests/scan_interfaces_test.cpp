@@ -160,25 +160,10 @@ TEST(ScanInterfacesTest, RecordsFollowTheUsbStorageEntries) {
   }
 }
 
-class FixtureMachineKey {
- public:
-  explicit FixtureMachineKey(const wchar_t* path) {
-    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key_), ERROR_SUCCESS);
-    EXPECT_EQ(RegOverridePredefKey(HKEY_LOCAL_MACHINE, key_), ERROR_SUCCESS);
-  }
-  ~FixtureMachineKey() {
-    RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
-    RegCloseKey(key_);
-  }
-
- private:
-  HKEY key_ = nullptr;
-};
-
 TEST(ScanInterfacesTest, LastUseIsTheHashSubkeysTimeAndJoinsTheDevice) {
   // The entry key was written 2010-06-15 03:04:05 UTC, its "#" subkey 1999-12-31 23:59:59 UTC
   // (tests/fixtures/unit_keys.reg); the device-type key of the same name 2005-01-02 12:34:56 UTC.
-  FixtureMachineKey machine(L"Software\\VestigiaFixtures\\Machine");
+  MachineKeyOverride machine(L"Software\\VestigiaFixtures\\Machine");
   ScannedStore scanned;
   ASSERT_EQ(scanned.store.interfaceCount, 1);
   EXPECT_EQ(Field(scanned.store.interfaces[0].deviceKeyName), L"Disk&Ven_Timed&Prod_Stick");

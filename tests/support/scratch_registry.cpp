@@ -33,14 +33,17 @@ void ScratchRegistry::RedirectMachineKey() {
   redirected_ = true;
 }
 
-void ScratchRegistry::CreateKey(const std::wstring& path) { RegCloseKey(CreateOrOpen(root_, path)); }
+void ScratchRegistry::CreateKey(const std::wstring& path) {
+  RegCloseKey(CreateOrOpen(root_, path));
+}
 
 void ScratchRegistry::DeleteKey(const std::wstring& path) {
   EXPECT_EQ(RegDeleteTreeW(root_, path.c_str()), ERROR_SUCCESS);
   RegDeleteKeyW(root_, path.c_str());
 }
 
-void ScratchRegistry::SetString(const std::wstring& path, const std::wstring& name, const std::wstring& value) {
+void ScratchRegistry::SetString(const std::wstring& path, const std::wstring& name,
+                                const std::wstring& value) {
   std::string bytes(reinterpret_cast<const char*>(value.c_str()), (value.size() + 1) * sizeof(wchar_t));
   SetRaw(path, name, REG_SZ, bytes);
 }
@@ -56,4 +59,15 @@ void ScratchRegistry::SetRaw(const std::wstring& path, const std::wstring& name,
                            static_cast<DWORD>(bytes.size())),
             ERROR_SUCCESS);
   RegCloseKey(key);
+}
+
+MachineKeyOverride::MachineKeyOverride(const wchar_t* path) {
+  EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key_), ERROR_SUCCESS)
+      << "fixture key missing";
+  EXPECT_EQ(RegOverridePredefKey(HKEY_LOCAL_MACHINE, key_), ERROR_SUCCESS);
+}
+
+MachineKeyOverride::~MachineKeyOverride() {
+  RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
+  RegCloseKey(key_);
 }

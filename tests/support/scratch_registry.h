@@ -31,3 +31,16 @@ class ScratchRegistry {
   HKEY root_ = nullptr;
   bool redirected_ = false;
 };
+
+// Makes HKEY_LOCAL_MACHINE stand for one of its own subkeys in this process while the object lives: a
+// way to scan a fixture tree loaded into the prefix with exact key times (tests/fixtures/*.reg).
+class MachineKeyOverride {
+ public:
+  explicit MachineKeyOverride(const wchar_t* path);
+  ~MachineKeyOverride();
+  MachineKeyOverride(const MachineKeyOverride&) = delete;
+  MachineKeyOverride& operator=(const MachineKeyOverride&) = delete;
+
+ private:
+  HKEY key_ = nullptr;
+};
