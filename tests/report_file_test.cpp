@@ -15,6 +15,15 @@
 
 namespace {
 
+// Wine starts its shell process, explorer.exe, with the desktop on the first call that needs one, and
+// ends it shortly after the last process on the desktop is gone; on Windows it runs all session long.
+// Asking for the desktop window starts it, and this process then keeps it alive while the tests run.
+class ShellSession : public testing::Environment {
+ public:
+  void SetUp() override { GetDesktopWindow(); }
+};
+testing::Environment* const kShellSession = testing::AddGlobalTestEnvironment(new ShellSession);
+
 constexpr wchar_t kEmptyReport[] = L"本機曾使用過 USB 大量存取裝置記錄:\r\n\r\n以下為不完整記錄:\r\n\r\n";
 
 SYSTEMTIME Time(WORD year, WORD month, WORD day, WORD hour, WORD minute) {
