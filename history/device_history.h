@@ -6,6 +6,8 @@ struct InterfaceRecord;
 
 // One device-type key under USBSTOR. Every string is owned by the store (its own heap allocation made by
 // NewRecordString) and is null while absent; an empty string is present.
+// The COM headers (<objbase.h>, pulled in by <shlobj.h>) define `interface` as a macro: a file that needs
+// them and this header includes them after it and does not name the field afterwards.
 struct DeviceRecord {
   InterfaceRecord* interface = nullptr;  // not owned; set only by correlation
   wchar_t* description = nullptr;        // "DeviceDesc" of the first instance key
