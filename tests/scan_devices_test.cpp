@@ -6,38 +6,14 @@
 
 #include "history/device_history.h"
 #include "support/alloc_hooks.h"
+#include "support/scan_rows.h"
 #include "support/scratch_registry.h"
 
 namespace {
 
 const std::wstring kUsbstor = L"SYSTEM\\CurrentControlSet\\Enum\\USBSTOR";
-const std::wstring kAbsent = L"(absent)";
 
-// "YYYY/MM/DD  hh:mm:ss", the shape of every time text of this decade and the next.
-bool IsTimeText(const std::wstring& text) {
-  const std::wstring shape = L"dddd/dd/dd  dd:dd:dd";
-  if (text.size() != shape.size()) {
-    return false;
-  }
-  for (std::size_t i = 0; i < shape.size(); ++i) {
-    if (shape[i] == L'd' ? !std::iswdigit(text[i]) : text[i] != shape[i]) {
-      return false;
-    }
-  }
-  return true;
-}
-
-// A record as comparable text: name, friendly name, description, first use. A time of keys made by the
-// test itself is unknown to the second, so it reads "<time>".
-using Row = std::vector<std::wstring>;
-
-std::wstring Field(const wchar_t* text) {
-  return text ? std::wstring(text) : kAbsent;
-}
-std::wstring TimeField(const wchar_t* text) {
-  return text && IsTimeText(text) ? L"<time>" : Field(text);
-}
-
+// Name, friendly name, description, first use.
 Row DeviceRow(const DeviceRecord& record) {
   return {Field(record.deviceKeyName), Field(record.friendlyName), Field(record.description),
           TimeField(record.firstUsed)};
@@ -52,12 +28,6 @@ std::vector<Row> DeviceRows(const DeviceHistory& store) {
 }
 
 const Row kAbsentRow = {kAbsent, kAbsent, kAbsent, kAbsent};
-
-// A store made by the scans of this process's HKLM, released when the test is done with it.
-struct ScannedStore {
-  DeviceHistory store;
-  ~ScannedStore() { store.Release(); }
-};
 
 // A device-type key with one instance key holding both values.
 void AddDevice(ScratchRegistry& registry, const std::wstring& name, const std::wstring& friendly) {
@@ -210,37 +180,18 @@ TEST(ScanDevicesTest, EveryFailedAllocationLeavesAConsistentStore) {
     complete = DeviceRows(scanned.store);
   }
   ASSERT_EQ(complete.size(), 3u);
-  std::vector<wchar_t> report(kReportTextUnits);
-
-  long n = 1;
-  for (;; ++n) {
-    SCOPED_TRACE(n);
-    const long baseline = alloc_hooks::LiveBlocks();
-    alloc_hooks::FailNthNothrow(n);
-    DeviceHistory store;
-    const bool failed = alloc_hooks::FailureHappened();
-    alloc_hooks::FailNthNothrow(0);
-    {
-      ASSERT_TRUE(store.deviceCount == 0 || store.deviceCount == 3) << store.deviceCount;
-      const std::vector<Row> rows = DeviceRows(store);
-      report[0] = L'\0';
-      store.ComposeReport(report.data());
-      ASSERT_LT(std::wcslen(report.data()), static_cast<std::size_t>(kReportTextUnits));
-      for (std::size_t i = 0; i < rows.size(); ++i) {
-        EXPECT_TRUE(rows[i] == kAbsentRow || rows[i] == complete[i]) << "record " << i;
-        if (rows[i] != kAbsentRow) {
-          EXPECT_NE(std::wcsstr(report.data(), store.devices[i].deviceKeyName), nullptr) << "record " << i;
-        }
+  const long constructions = ForEachFailedAllocation([&](const DeviceHistory& store, const wchar_t* report) {
+    ASSERT_TRUE(store.deviceCount == 0 || store.deviceCount == 3) << store.deviceCount;
+    const std::vector<Row> rows = DeviceRows(store);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      EXPECT_TRUE(rows[i] == kAbsentRow || rows[i] == complete[i]) << "record " << i;
+      if (rows[i] != kAbsentRow) {
+        EXPECT_NE(std::wcsstr(report, store.devices[i].deviceKeyName), nullptr) << "record " << i;
       }
     }
-    store.Release();
-    EXPECT_EQ(alloc_hooks::LiveBlocks(), baseline);
-    if (!failed) {
-      break;
-    }
-  }
+  });
   // The array, the key objects, the scratches and the strings: more than one allocation per record.
-  EXPECT_GT(n, 10);
+  EXPECT_GT(constructions, 10);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "history/device_history.h"
 #include "support/alloc_hooks.h"
+#include "support/scan_rows.h"
 #include "support/scratch_registry.h"
 
 namespace {
@@ -15,31 +16,8 @@ const std::wstring kDisk =
     L"SYSTEM\\CurrentControlSet\\Control\\DeviceClasses\\{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
 const std::wstring kCdrom =
     L"SYSTEM\\CurrentControlSet\\Control\\DeviceClasses\\{53f56308-b6bf-11d0-94f2-00a0c91efb8b}";
-const std::wstring kAbsent = L"(absent)";
 
-bool IsTimeText(const std::wstring& text) {
-  const std::wstring shape = L"dddd/dd/dd  dd:dd:dd";
-  if (text.size() != shape.size()) {
-    return false;
-  }
-  for (std::size_t i = 0; i < shape.size(); ++i) {
-    if (shape[i] == L'd' ? !std::iswdigit(text[i]) : text[i] != shape[i]) {
-      return false;
-    }
-  }
-  return true;
-}
-
-// A record as comparable text: device key name and last use, a time of the test's own keys as "<time>".
-using Row = std::vector<std::wstring>;
-
-std::wstring Field(const wchar_t* text) {
-  return text ? std::wstring(text) : kAbsent;
-}
-std::wstring TimeField(const wchar_t* text) {
-  return text && IsTimeText(text) ? L"<time>" : Field(text);
-}
-
+// Device key name and last use of the first `records` interface records.
 std::vector<Row> InterfaceRows(const DeviceHistory& store, int records) {
   std::vector<Row> rows;
   for (int i = 0; store.interfaces && i < records; ++i) {
@@ -49,11 +27,6 @@ std::vector<Row> InterfaceRows(const DeviceHistory& store, int records) {
 }
 
 const Row kAbsentRow = {kAbsent, kAbsent};
-
-struct ScannedStore {
-  DeviceHistory store;
-  ~ScannedStore() { store.Release(); }
-};
 
 struct Entry {
   std::wstring name;
@@ -279,41 +252,22 @@ TEST(ScanInterfacesTest, EveryFailedAllocationLeavesAConsistentStore) {
     ASSERT_EQ(scanned.store.interfaceCount, 3);
     complete = InterfaceRows(scanned.store, 5);
   }
-  std::vector<wchar_t> report(kReportTextUnits);
-
-  long n = 1;
-  for (;; ++n) {
-    SCOPED_TRACE(n);
-    const long baseline = alloc_hooks::LiveBlocks();
-    alloc_hooks::FailNthNothrow(n);
-    DeviceHistory store;
-    const bool failed = alloc_hooks::FailureHappened();
-    alloc_hooks::FailNthNothrow(0);
-    {
-      ASSERT_LE(store.interfaceCount, 5);
-      const std::vector<Row> rows = InterfaceRows(store, store.interfaceCount);
-      for (std::size_t i = 0; i < rows.size(); ++i) {
-        EXPECT_TRUE(rows[i] == kAbsentRow || rows[i] == complete[i]) << "record " << i;
-      }
-      for (int d = 0; store.devices && d < store.deviceCount; ++d) {
-        const DeviceRecord& device = store.devices[d];
-        const bool absent =
-            !device.deviceKeyName && !device.friendlyName && !device.description && !device.firstUsed;
-        const bool filled =
-            device.deviceKeyName && device.friendlyName && device.description && device.firstUsed;
-        EXPECT_TRUE(absent || filled) << "device " << d;
-      }
-      report[0] = L'\0';
-      store.ComposeReport(report.data());
-      ASSERT_LT(std::wcslen(report.data()), static_cast<std::size_t>(kReportTextUnits));
+  const long constructions = ForEachFailedAllocation([&](const DeviceHistory& store, const wchar_t*) {
+    ASSERT_LE(store.interfaceCount, 5);
+    const std::vector<Row> rows = InterfaceRows(store, store.interfaceCount);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      EXPECT_TRUE(rows[i] == kAbsentRow || rows[i] == complete[i]) << "record " << i;
     }
-    store.Release();
-    EXPECT_EQ(alloc_hooks::LiveBlocks(), baseline);
-    if (!failed) {
-      break;
+    for (int d = 0; store.devices && d < store.deviceCount; ++d) {
+      const DeviceRecord& device = store.devices[d];
+      const bool absent =
+          !device.deviceKeyName && !device.friendlyName && !device.description && !device.firstUsed;
+      const bool filled =
+          device.deviceKeyName && device.friendlyName && device.description && device.firstUsed;
+      EXPECT_TRUE(absent || filled) << "device " << d;
     }
-  }
-  EXPECT_GT(n, 15);
+  });
+  EXPECT_GT(constructions, 15);
 }
 
 }  // namespace
