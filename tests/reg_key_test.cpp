@@ -18,24 +18,7 @@ std::vector<wchar_t> UntouchedBuffer(std::size_t units) {
 }
 
 bool IsUntouched(const std::vector<wchar_t>& buffer) {
-  for (wchar_t unit : buffer) {
-    if (unit != kUntouched) {
-      return false;
-    }
-  }
-  return true;
-}
-
-// Stores `bytes` with the given size, although the buffer may go on after it: the registry must be given
-// data without a terminator as they are, and must not find one just past the size.
-void SetValue(HKEY parent, const std::wstring& path, const std::wstring& name, DWORD type,
-              const std::string& bytes, DWORD size) {
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(parent, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-            ERROR_SUCCESS);
-  EXPECT_EQ(RegSetValueExW(key, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(bytes.data()), size),
-            ERROR_SUCCESS);
-  RegCloseKey(key);
+  return std::all_of(buffer.begin(), buffer.end(), [](wchar_t unit) { return unit == kUntouched; });
 }
 
 std::string Utf16Bytes(const std::wstring& text) {
@@ -115,10 +98,6 @@ struct ValueCase {
   std::wstring text;
 };
 
-std::string Dword(DWORD value) {
-  return std::string(reinterpret_cast<const char*>(&value), sizeof value);
-}
-
 ValueCase Text(const char* what, const std::wstring& stored, DWORD type, const std::wstring& data,
                const std::wstring& sought, bool found, const std::wstring& text) {
   const std::string bytes = Utf16Bytes(data);
@@ -152,8 +131,8 @@ std::vector<ValueCase> ValueCases() {
       Text("512-unit name", std::wstring(512, L'n'), REG_SZ, std::wstring(L"x", 2), std::wstring(512, L'n'),
            false, L""),
   };
-  cases.push_back(
-      {"number 1 as one unit", L"V", REG_DWORD, Dword(1), 4, L"V", 1024, true, std::wstring(1, 1)});
+  cases.push_back({"number 1 as one unit", L"V", REG_DWORD, std::string("\1\0\0\0", 4), 4, L"V", 1024, true,
+                   std::wstring(1, 1)});
   // The unit after the stored size is not null, so the registry stores exactly what it is given.
   cases.push_back(
       {"string without terminator", L"V", REG_SZ, Utf16Bytes(L"abcX"), 6, L"V", 1024, true, L"abc"});
@@ -170,7 +149,7 @@ TEST(RegKeyTest, FindStringValueTakesExactNamesAndCopiesOnlyWhatWasStored) {
     ScratchRegistry registry(L"RegKey.Values");
     // Enumerated first, so that its longer data sit in the enumeration buffer before the sought value's.
     registry.SetString(L"Key", L"Earlier", std::wstring(300, L'X'));
-    SetValue(registry.Root(), L"Key", c.storedName, c.type, c.data, c.size);
+    registry.SetRaw(L"Key", c.storedName, c.type, c.data, c.size);
     registry.SetString(L"Key", L"Later", L"later");
 
     RegKey key(registry.Root(), L"Key");
@@ -202,8 +181,7 @@ TEST(RegKeyTest, LastWriteTextIsTheLocalTimeToTheSecond) {
   std::vector<wchar_t> buffer = UntouchedBuffer(64);
   ASSERT_TRUE(key.LastWriteText(buffer.data()));
   EXPECT_EQ(std::wstring(buffer.data()), L"2005/01/02  20:34:56");
-  EXPECT_TRUE(
-      std::all_of(buffer.begin() + 21, buffer.end(), [](wchar_t unit) { return unit == kUntouched; }));
+  EXPECT_TRUE(IsUntouched(std::vector<wchar_t>(buffer.begin() + 21, buffer.end())));
   key.Close();
 
   // The hour after midnight local time, from the day before in UTC.

@@ -1,6 +1,6 @@
 """Registry fixtures shared by the report tests and the demo: realistic USB storage histories."""
 
-from harness import CDROM, CDROM_GUID, DISK, USB_PREFIX, Key, device, entry_name, interface, utc
+from harness import CDROM, CDROM_GUID, DISK, USB_PREFIX, USBSTOR, Key, device, entry_name, interface, utc
 
 KINGSTON = "Disk&Ven_Kingston&Prod_DataTraveler_3.0&Rev_PMAP"
 SANDISK = "Disk&Ven_SanDisk&Prod_Cruzer_Blade&Rev_1.00"
@@ -19,16 +19,12 @@ def devices_only():
                more=[("ZZ_second&0", {"FriendlyName": "never read", "DeviceDesc": "never read"})])
         + device(SANDISK, utc(2020, 12, 31, 16, 0, 0), "SanDisk Cruzer Blade USB Device", None,
                  instance="4C530001230517114253&0")
-        + [Key(DEVICE_PATH(TRANSCEND), utc(2005, 1, 2, 12, 34, 56, 789000), {"DeviceDesc": "own value of the type key"})]
+        + [Key(USBSTOR + "\\" + TRANSCEND, utc(2005, 1, 2, 12, 34, 56, 789000), {"DeviceDesc": "own value of the type key"})]
         + device(GENERIC, utc(2021, 6, 30, 23, 59, 59), instance=None)
-        + [Key(DEVICE_PATH(GENERIC) + "\\000000000000&0", utc(2021, 6, 30, 23, 59, 59),
+        + [Key(USBSTOR + "\\" + GENERIC + "\\000000000000&0", utc(2021, 6, 30, 23, 59, 59),
                {"friendlyname": "other case is not found", "DeviceDesc": "Disk drive"})]
         + device(SILICON, utc(2022, 2, 2, 2, 2, 2), "x" * 256, "y" * 255, instance="SP0000&0")
     )
-
-
-def DEVICE_PATH(name):
-    return "SYSTEM\\CurrentControlSet\\Enum\\USBSTOR\\" + name
 
 
 def three_sections():

@@ -17,8 +17,9 @@ import dataclasses
 import datetime
 import os
 import pathlib
+import pwd
+import re
 import shutil
-import select
 import signal
 import socket
 import subprocess
@@ -70,9 +71,6 @@ def wine_env(prefix, tz="Asia/Taipei", lc_all="zh_TW.UTF-8", display=None):
         env["DISPLAY"] = display
     return env
 
-
-# ---------------------------------------------------------------------------------------------------------
-# Registry fixtures
 
 
 def filetime(when):
@@ -173,9 +171,6 @@ def render_system_reg(keys):
     return "\n" + "\n".join(sections)
 
 
-# ---------------------------------------------------------------------------------------------------------
-# What the program should write for a fixture
-
 
 def _wine_order(name):
     """Wine enumerates subkeys sorted by UTF-16 units folded to lower case (then shorter first)."""
@@ -256,9 +251,6 @@ def expected_report(keys, tz="Asia/Taipei"):
     return text
 
 
-# ---------------------------------------------------------------------------------------------------------
-# Reading a report
-
 
 @dataclasses.dataclass
 class Report:
@@ -267,45 +259,25 @@ class Report:
     orphans: list  # (name, last)
 
 
+def _record(*labels):
+    """The pattern of one record with these labels, a group per value; values hold no line break."""
+    return "".join(re.escape(label) + r"([^\r\n]*)\r\n" for label in labels) + r"\r\n"
+
+
+_SECTIONS = {"linked": _record(DRIVER, NAME, KIND, FIRST, LAST), "unlinked": _record(DRIVER, NAME, KIND, FIRST),
+             "orphans": _record(NAME, LAST)}
+_REPORT = re.compile(re.escape(HEADER) + "(?P<linked>(?:%(linked)s)*)" % _SECTIONS + re.escape(HEADER2)
+                     + "(?P<unlinked>(?:%(unlinked)s)*)(?P<orphans>(?:%(orphans)s)*)" % _SECTIONS)
+
+
 def parse_report(text):
-    """Splits a report into its records; raises ValueError at the first thing out of place, so a truncated
-    or interleaved record cannot pass. Values must not hold CR LF (the fixtures that use this never do)."""
-    pos = 0
-
-    def take(label, end):
-        nonlocal pos
-        if not text.startswith(label, pos):
-            raise ValueError("expected %r at %d: %r" % (label, pos, text[pos : pos + 40]))
-        stop = text.find(end, pos + len(label))
-        if stop < 0:
-            raise ValueError("unterminated %r at %d" % (label, pos))
-        value = text[pos + len(label) : stop]
-        if "\r" in value or "\n" in value:
-            raise ValueError("line break inside %r at %d" % (label, pos))
-        pos = stop + len(end)
-        return value
-
-    def expect(literal):
-        nonlocal pos
-        if not text.startswith(literal, pos):
-            raise ValueError("expected %r at %d: %r" % (literal, pos, text[pos : pos + 40]))
-        pos += len(literal)
-
-    report = Report([], [], [])
-    expect(HEADER)
-    while not text.startswith(HEADER2, pos):
-        report.linked.append((take(DRIVER, "\r\n"), take(NAME, "\r\n"), take(KIND, "\r\n"), take(FIRST, "\r\n"),
-                              take(LAST, "\r\n\r\n")))
-    expect(HEADER2)
-    while text.startswith(DRIVER, pos):
-        report.unlinked.append((take(DRIVER, "\r\n"), take(NAME, "\r\n"), take(KIND, "\r\n"), take(FIRST, "\r\n\r\n")))
-    while pos < len(text):
-        report.orphans.append((take(NAME, "\r\n"), take(LAST, "\r\n\r\n")))
-    return report
-
-
-# ---------------------------------------------------------------------------------------------------------
-# Prefixes, servers and runs
+    """Splits a report into its records; raises ValueError unless the whole text is well formed, so a
+    truncated or interleaved record cannot pass. Values must not hold CR LF (the fixtures that use this
+    never do)."""
+    match = _REPORT.fullmatch(text)
+    if not match:
+        raise ValueError("not a well-formed report: %r" % text[:200])
+    return Report(**{name: re.findall(record, match[name]) for name, record in _SECTIONS.items()})
 
 
 def computer_name():
@@ -313,8 +285,6 @@ def computer_name():
 
 
 def user_name():
-    import pwd
-
     return pwd.getpwuid(os.getuid()).pw_name
 
 
@@ -388,8 +358,7 @@ class Prefix:
 
     def wine(self, args, timeout=60, stdout=None, **env):
         """Runs a Windows program to its end; returns its exit code."""
-        proc = subprocess.Popen(["wine", *map(str, args)], env=wine_env(self.path, **env), stdin=subprocess.DEVNULL,
-                                stdout=stdout or subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+        proc = self.start(args, stdout, **env)
         try:
             return proc.wait(timeout=timeout)
         except subprocess.TimeoutExpired:
@@ -418,13 +387,11 @@ class Prefix:
             if display:
                 self._handle_box(proc, display, result, screenshot, clock + timeout)
             result.exit_code = proc.wait(timeout=max(1, clock + timeout - time.monotonic()))
-        except subprocess.TimeoutExpired:
+        except BaseException as error:
             _kill_group(proc)
             self.kill_server()
-            raise HarnessError("vestigia.exe did not end within %d s" % timeout)
-        except BaseException:
-            _kill_group(proc)
-            self.kill_server()
+            if isinstance(error, subprocess.TimeoutExpired):
+                raise HarnessError("vestigia.exe did not end within %d s" % timeout) from error
             raise
         result.seconds = time.monotonic() - clock
         result.ended = datetime.datetime.now(zone)
@@ -483,21 +450,13 @@ def xvfb():
                             stderr=subprocess.DEVNULL, start_new_session=True)
     os.close(write_end)
     try:
-        number = b""
-        deadline = time.monotonic() + 30
-        while not number.endswith(b"\n"):
-            if time.monotonic() > deadline or proc.poll() is not None:
-                raise HarnessError("Xvfb did not start")
-            ready, _, _ = select.select([read_end], [], [], 0.5)
-            if not ready:
-                continue
-            chunk = os.read(read_end, 16)
-            if not chunk:
-                raise HarnessError("Xvfb did not report its display")
-            number += chunk
-        yield ":" + number.decode().strip()
+        # Xvfb writes the number once it accepts clients; the pipe closes empty when it fails to start.
+        with os.fdopen(read_end) as pipe:
+            number = pipe.readline().strip()
+        if not number:
+            raise HarnessError("Xvfb did not start")
+        yield ":" + number
     finally:
-        os.close(read_end)
         proc.terminate()
         try:
             proc.wait(timeout=10)

@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -102,41 +103,43 @@ bool CreateTree(const std::wstring& path, HKEY* created) {
                          nullptr) == ERROR_SUCCESS;
 }
 
-// One device: a device-type key with one instance key and its two values, and one interface entry with its
-// "#" subkey in the disk or the CD-ROM class. Each step is a separate registry call, so a concurrent reader
-// can see any prefix of it.
-void AddDevice(int id) {
+// The keys of churn device `id`: its device-type key, its instance key and its interface entry, in the
+// disk class for even ids and the CD-ROM class for odd ones.
+struct ChurnKeys {
+  std::wstring type, instance, entry;
+};
+
+ChurnKeys KeysOf(int id) {
   wchar_t typeName[96];
   swprintf(typeName, 96, L"Disk&Ven_Churn&Prod_Stick_%d&Rev_1.00", id);
   wchar_t instance[32];
   swprintf(instance, 32, L"%08d&0", id);
+  const std::wstring type = std::wstring(kUsbstor) + L"\\" + typeName;
+  const wchar_t* guid = std::wcsrchr(kClassKeys[id % 2], L'\\') + 1;
+  return {type, type + L"\\" + instance,
+          std::wstring(kClassKeys[id % 2]) + L"\\##?#USBSTOR#" + typeName + L"#" + instance + L"#" + guid};
+}
 
+// Adds the instance key with its two values and the entry with its "#" subkey. Each step is a separate
+// registry call, so a concurrent reader can see any prefix of it.
+void AddDevice(int id) {
+  const ChurnKeys keys = KeysOf(id);
   HKEY key = nullptr;
-  std::wstring instancePath = std::wstring(kUsbstor) + L"\\" + typeName + L"\\" + instance;
-  if (CreateTree(instancePath, &key)) {
-    SetString(key, L"FriendlyName", std::wstring(L"Churn Stick ") + std::to_wstring(id) + L" USB Device");
+  if (CreateTree(keys.instance, &key)) {
+    SetString(key, L"FriendlyName", L"Churn Stick " + std::to_wstring(id) + L" USB Device");
     SetString(key, L"DeviceDesc", L"Disk drive");
     RegCloseKey(key);
   }
-  std::wstring entry =
-      std::wstring(kClassKeys[id % 2]) + L"\\##?#USBSTOR#" + typeName + L"#" + instance +
-      (id % 2 ? L"#{53f56308-b6bf-11d0-94f2-00a0c91efb8b}" : L"#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}");
-  if (CreateTree(entry + L"\\#", &key)) {
+  if (CreateTree(keys.entry + L"\\#", &key)) {
     SetString(key, L"SymbolicLink", L"\\\\?\\churn");
     RegCloseKey(key);
   }
 }
 
 void RemoveDevice(int id) {
-  wchar_t typeName[96];
-  swprintf(typeName, 96, L"Disk&Ven_Churn&Prod_Stick_%d&Rev_1.00", id);
-  wchar_t instance[32];
-  swprintf(instance, 32, L"%08d&0", id);
-  std::wstring entry =
-      std::wstring(kClassKeys[id % 2]) + L"\\##?#USBSTOR#" + typeName + L"#" + instance +
-      (id % 2 ? L"#{53f56308-b6bf-11d0-94f2-00a0c91efb8b}" : L"#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}");
-  RegDeleteTreeW(HKEY_LOCAL_MACHINE, entry.c_str());
-  RegDeleteTreeW(HKEY_LOCAL_MACHINE, (std::wstring(kUsbstor) + L"\\" + typeName).c_str());
+  const ChurnKeys keys = KeysOf(id);
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, keys.entry.c_str());
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, keys.type.c_str());
 }
 
 int Churn(const wchar_t* stopPath, int seconds) {

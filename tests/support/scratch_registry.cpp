@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace {
 
 const wchar_t kTestsRoot[] = L"Software\\VestigiaTests\\";
@@ -53,10 +55,10 @@ void ScratchRegistry::SetDword(const std::wstring& path, const std::wstring& nam
 }
 
 void ScratchRegistry::SetRaw(const std::wstring& path, const std::wstring& name, DWORD type,
-                             const std::string& bytes) {
+                             const std::string& bytes, DWORD size) {
   HKEY key = CreateOrOpen(root_, path);
-  EXPECT_EQ(RegSetValueExW(key, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
-                           static_cast<DWORD>(bytes.size())),
+  size = std::min(size, static_cast<DWORD>(bytes.size()));
+  EXPECT_EQ(RegSetValueExW(key, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(bytes.data()), size),
             ERROR_SUCCESS);
   RegCloseKey(key);
 }

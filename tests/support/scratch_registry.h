@@ -23,8 +23,11 @@ class ScratchRegistry {
   void DeleteKey(const std::wstring& path);
   void SetString(const std::wstring& path, const std::wstring& name, const std::wstring& value);
   void SetDword(const std::wstring& path, const std::wstring& name, DWORD value);
-  // Stores `bytes` as they are, with the given type (REG_SZ without a terminator, REG_MULTI_SZ, ...).
-  void SetRaw(const std::wstring& path, const std::wstring& name, DWORD type, const std::string& bytes);
+  // Stores the first `size` bytes of `bytes` (all by default) as they are, with the given type. Bytes after
+  // `size` stay readable, so that a string without a terminator is not given one: the registry would add
+  // a null unit that follows the stored size.
+  void SetRaw(const std::wstring& path, const std::wstring& name, DWORD type, const std::string& bytes,
+              DWORD size = MAXDWORD);
 
  private:
   std::wstring path_;
