@@ -1,12 +1,5 @@
-set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR AMD64)
 set(triplet x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${triplet}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${triplet}-g++-posix)
-set(CMAKE_RC_COMPILER ${triplet}-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/${triplet})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-toolchain.cmake)
 # Test executables of this target run under 64-bit Wine.
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../tools/wine-run.sh)
