@@ -10,6 +10,11 @@ source "$here/wine-env.sh"
 
 case "${1:-}" in
   start)
+    # A server left over from an interrupted run would keep serving the old registry.
+    if [[ -d $3 ]]; then
+      WINEPREFIX=$3 wineserver -k >/dev/null 2>&1 || true
+      WINEPREFIX=$3 wineserver -w >/dev/null 2>&1 || true
+    fi
     "$here/wine-prefix.sh" pristine "$2"
     "$here/wine-prefix.sh" copy "$2" "$3"
     # Fixture files hold system.reg sections (keys relative to HKLM, with exact last-write times, which
