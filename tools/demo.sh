@@ -15,7 +15,7 @@ cmake --build "$build" --target vestigia
 tools/wine-prefix.sh pristine "$build/wine/pristine"
 
 VESTIGIA_BUILD=$build exec python3 - "$root" <<'PY'
-import os, pathlib, sys
+import os, pathlib, subprocess, sys
 root = pathlib.Path(sys.argv[1])
 os.environ.setdefault("VESTIGIA_E2E_WORK", str(root / "build" / "demo"))
 sys.path.insert(0, str(root / "tests" / "e2e"))
@@ -30,9 +30,16 @@ if os.environ.get("DISPLAY"):
     prefix.stop_server()
     files = prefix.desktop_files()
 else:
+    # Xvfb has no window manager to draw title bars, so the box is shown inside a small Wine desktop, which
+    # draws its frame and caption; the screenshot is then cut to that desktop.
+    DESKTOP = "560x240"
+    with open(prefix.path / "user.reg", "a", encoding="ascii") as reg:
+        reg.write('\n[Software\\\\Wine\\\\Explorer] 0\n"Desktop"="Default"\n'
+                  '\n[Software\\\\Wine\\\\Explorer\\\\Desktops] 0\n"Default"="%s"\n' % DESKTOP)
     with harness.xvfb() as display:
         result = prefix.run(display=display, screenshot=shot)
     code, files = result.exit_code, result.files
+    subprocess.run(["/usr/bin/convert", shot, "-crop", DESKTOP + "+0+0", "+repage", shot], check=True, timeout=60)
     print("screenshot of the box:", shot)
 name = sorted(files)[-1] if files else None
 print("exit code:", code)
