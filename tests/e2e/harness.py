@@ -1,17 +1,14 @@
 """Runs the built program under Wine from outside, the way a user starts it, and collects what it leaves.
 
-A run gets a fresh copy of the pristine prefix; the registry fixture is written into the copy's system.reg
-before any Wine server runs for it, because key last-write times cannot be set through the API. After the
-run the harness waits for the prefix's Wine server to end, so nothing outlives a test.
+Each prefix is a fresh copy of the pristine one, with the registry fixture appended to its system.reg
+before any Wine server runs for it (key last-write times cannot be set through the API). A run waits for
+the prefix's server to end, so nothing outlives a test.
 
-Locations come from the environment (CTest sets them):
-  VESTIGIA_BUILD      build directory (default: build/win64 under the repository)
-  VESTIGIA_EXE        the program         (default: $VESTIGIA_BUILD/vestigia.exe)
-  VESTIGIA_REG_TOOL   the registry helper (default: $VESTIGIA_BUILD/tests/e2e_reg_tool.exe)
-  VESTIGIA_PRISTINE   the pristine prefix (default: $VESTIGIA_BUILD/wine/pristine)
-  VESTIGIA_E2E_WORK   scratch prefixes and screenshots (default: $VESTIGIA_BUILD/e2e)
+Locations come from the environment (CTest sets them); the defaults lie under build/win64:
+VESTIGIA_BUILD, VESTIGIA_EXE, VESTIGIA_REG_TOOL, VESTIGIA_PRISTINE, VESTIGIA_E2E_WORK.
 """
 
+import array
 import contextlib
 import dataclasses
 import datetime
@@ -32,7 +29,7 @@ EXE = pathlib.Path(os.environ.get("VESTIGIA_EXE", BUILD / "vestigia.exe")).resol
 REG_TOOL = pathlib.Path(os.environ.get("VESTIGIA_REG_TOOL", BUILD / "tests" / "e2e_reg_tool.exe")).resolve()
 PRISTINE = pathlib.Path(os.environ.get("VESTIGIA_PRISTINE", BUILD / "wine" / "pristine")).resolve()
 WORK = pathlib.Path(os.environ.get("VESTIGIA_E2E_WORK", BUILD / "e2e")).resolve()
-TOOLS = REPO / "tools"
+WINE_PREFIX_TOOL = REPO / "tools" / "wine-prefix.sh"
 
 CAPTION_DONE = "報告產生完成"
 CAPTION_FAILED = "報告產生失敗"
@@ -48,7 +45,7 @@ HEADER = "本機曾使用過 USB 大量存取裝置記錄:\r\n\r\n"
 HEADER2 = "以下為不完整記錄:\r\n\r\n"
 DRIVER, NAME, KIND, FIRST, LAST = "驅動程式: ", "裝置名稱: ", "裝置種類: ", "首次使用: ", "最後使用: "
 
-_FILETIME_1970 = 116444736000000000
+EPOCH_1601 = datetime.datetime(1601, 1, 1, tzinfo=datetime.timezone.utc)
 DEFAULT_TIME = datetime.datetime(2020, 1, 1, tzinfo=datetime.timezone.utc)
 
 
@@ -56,59 +53,33 @@ class HarnessError(Exception):
     """The environment misbehaved (a timeout, a tool that failed): not a verdict on the program."""
 
 
-def wine_env(prefix, tz="Asia/Taipei", lc_all="zh_TW.UTF-8", display=None):
-    env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY", "LANG", "LANGUAGE")}
-    env.update(
-        WINEDEBUG="-all",
-        WINELOADER="/usr/lib/wine/wine64",
-        WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d",
-        WINEARCH="win64",
-        WINEPREFIX=str(prefix),
-        TZ=tz,
-        LC_ALL=lc_all,
-    )
-    if display:
-        env["DISPLAY"] = display
-    return env
-
-
-
-def filetime(when):
-    """FILETIME (100 ns ticks since 1601, UTC) of an aware datetime; an int passes through."""
-    if isinstance(when, int):
-        return when
-    delta = when - datetime.datetime(1970, 1, 1, tzinfo=datetime.timezone.utc)
-    return _FILETIME_1970 + (delta.days * 86400 + delta.seconds) * 10**7 + delta.microseconds * 10
-
-
 def utc(*fields):
     return datetime.datetime(*fields, tzinfo=datetime.timezone.utc)
 
 
+def _units(text):
+    """The UTF-16 code units of `text`, as the registry and the program see it."""
+    return array.array("H", text.encode("utf-16-le"))
+
+
 @dataclasses.dataclass
 class Key:
-    """One registry key under HKLM: its path, last-write time (aware datetime or FILETIME) and values.
-
-    A value is a str (REG_SZ), an int (REG_DWORD) or a (type, bytes) pair for anything else."""
+    """One registry key under HKLM. A value is a str (REG_SZ), an int (REG_DWORD) or a (type, bytes) pair."""
 
     path: str
-    time: object = DEFAULT_TIME
+    time: datetime.datetime = DEFAULT_TIME
     values: dict = dataclasses.field(default_factory=dict)
 
 
 def device(name, first_used, friendly=None, desc=None, instance="7&1a2b3c4d&0", instance_time=None, more=()):
     """A USBSTOR device-type key with one instance key holding FriendlyName and DeviceDesc (either left
-    out when None). `more` adds further instance keys as (name, values) pairs."""
+    out when None; no instance key when `instance` is None). `more`: further (instance name, values)."""
     keys = [Key(USBSTOR + "\\" + name, first_used)]
     if instance is not None:
-        values = {}
-        if friendly is not None:
-            values["FriendlyName"] = friendly
-        if desc is not None:
-            values["DeviceDesc"] = desc
-        keys.append(Key(USBSTOR + "\\" + name + "\\" + instance, instance_time or first_used, values))
-    for extra, values in more:
-        keys.append(Key(USBSTOR + "\\" + name + "\\" + extra, first_used, values))
+        values = {"FriendlyName": friendly, "DeviceDesc": desc}
+        keys.append(Key(USBSTOR + "\\" + name + "\\" + instance, instance_time or first_used,
+                        {n: v for n, v in values.items() if v is not None}))
+    keys += [Key(USBSTOR + "\\" + name + "\\" + extra, first_used, extra_values) for extra, extra_values in more]
     return keys
 
 
@@ -116,25 +87,25 @@ def entry_name(device_name, instance="7&1a2b3c4d&0", guid=DISK_GUID):
     return USB_PREFIX + device_name + "#" + instance + "#" + guid
 
 
-def interface(class_key, name, last_used=None, entry_time=DEFAULT_TIME):
+def interface(class_key, name, last_used=None):
     """An interface entry under a class key; with `last_used` it gets its "#" subkey of that time."""
-    keys = [Key(class_key + "\\" + name, entry_time, {"DeviceInstance": "USBSTOR\\..."})]
+    keys = [Key(class_key + "\\" + name, DEFAULT_TIME, {"DeviceInstance": "USBSTOR\\..."})]
     if last_used is not None:
         keys.append(Key(class_key + "\\" + name + "\\#", last_used, {"SymbolicLink": "\\\\?\\" + name}))
     return keys
 
 
 def _escape(text, specials):
-    out = []
-    units = text.encode("utf-16-le")
-    for i in range(0, len(units), 2):
-        unit = units[i] | units[i + 1] << 8
+    """Text as a Wine .reg file spells it: printable ASCII as is, backslash-escaped where special, every
+    other UTF-16 unit as \\xNNNN."""
+    out = ""
+    for unit in _units(text):
         ch = chr(unit)
         if 32 <= unit < 127:
-            out.append("\\" + ch if ch == "\\" or ch in specials else ch)
+            out += "\\" + ch if ch == "\\" or ch in specials else ch
         else:
-            out.append("\\x%04x" % unit)
-    return "".join(out)
+            out += "\\x%04x" % unit
+    return out
 
 
 def _value_line(name, value):
@@ -144,50 +115,37 @@ def _value_line(name, value):
     if isinstance(value, int):
         return "%s=dword:%08x" % (head, value)
     kind, data = value
-    hexdata = ",".join("%02x" % b for b in data)
-    return "%s=%s:%s" % (head, "hex" if kind == 3 else "hex(%x)" % kind, hexdata)
+    return "%s=%s:%s" % (head, "hex" if kind == 3 else "hex(%x)" % kind, ",".join("%02x" % b for b in data))
 
 
 def with_parents(keys):
     """The fixture's keys with the three containers the program reads added where the fixture left them
     out, parents first (a key loaded before its parent would give the parent the child's time)."""
     paths = {k.path.lower() for k in keys}
-    extra = []
-    for container in (USBSTOR, DISK, CDROM):
-        if container.lower() not in paths and any(k.path.lower().startswith(container.lower() + "\\") for k in keys):
-            extra.append(Key(container, DEFAULT_TIME))
+    extra = [Key(container) for container in (USBSTOR, DISK, CDROM)
+             if container.lower() not in paths and any(p.startswith(container.lower() + "\\") for p in paths)]
     return sorted(extra + list(keys), key=lambda k: k.path.count("\\"))
 
 
 def render_system_reg(keys):
     sections = []
     for key in with_parents(keys):
-        ft = filetime(key.time)
-        seconds = max(0, (ft - _FILETIME_1970) // 10**7)
+        delta = key.time - EPOCH_1601
+        filetime = (delta.days * 86400 + delta.seconds) * 10**7 + delta.microseconds * 10
         path = "\\\\".join(_escape(part, "[]") for part in key.path.split("\\"))
-        lines = ["[%s] %d" % (path, seconds), "#time=%x" % ft]
+        lines = ["[%s] %d" % (path, max(0, int(key.time.timestamp()))), "#time=%x" % filetime]
         lines += [_value_line(n, v) for n, v in key.values.items()]
         sections.append("\n".join(lines) + "\n")
     return "\n" + "\n".join(sections)
 
 
-
 def _wine_order(name):
     """Wine enumerates subkeys sorted by UTF-16 units folded to lower case (then shorter first)."""
-    units = name.encode("utf-16-le")
-    folded = []
-    for i in range(0, len(units), 2):
-        unit = units[i] | units[i + 1] << 8
-        low = chr(unit).lower()
-        folded.append(ord(low) if len(low) == 1 else unit)
-    return folded
+    return [ord(chr(unit).lower()) if len(chr(unit).lower()) == 1 else unit for unit in _units(name)]
 
 
 def time_text(when, tz):
-    ft = filetime(when)
-    moment = datetime.datetime(1601, 1, 1, tzinfo=datetime.timezone.utc) + datetime.timedelta(microseconds=ft // 10)
-    local = moment.astimezone(zoneinfo.ZoneInfo(tz))
-    return "%d/%02d/%02d  %02d:%02d:%02d" % (local.year, local.month, local.day, local.hour, local.minute, local.second)
+    return when.astimezone(zoneinfo.ZoneInfo(tz)).strftime("%Y/%m/%d  %H:%M:%S")
 
 
 def _string_value(values, name):
@@ -204,8 +162,7 @@ def _string_value(values, name):
         data = value[1]
     if len(data) > 512:
         return ""
-    text = data[: len(data) // 2 * 2].decode("utf-16-le", "surrogatepass")
-    return text.split("\0", 1)[0]
+    return data[: len(data) // 2 * 2].decode("utf-16-le", "surrogatepass").split("\0", 1)[0]
 
 
 def expected_report(keys, tz="Asia/Taipei"):
@@ -227,11 +184,10 @@ def expected_report(keys, tz="Asia/Taipei"):
     interfaces = []
     for class_key in (DISK, CDROM):
         for name in children(class_key):
-            if not name.startswith(USB_PREFIX):
-                continue
-            hash_key = by_path.get((class_key + "\\" + name + "\\#").lower())
-            interfaces.append([name[len(USB_PREFIX):].split("#", 1)[0],
-                               time_text(hash_key.time, tz) if hash_key else "", False])
+            if name.startswith(USB_PREFIX):
+                hash_key = by_path.get((class_key + "\\" + name + "\\#").lower())
+                interfaces.append([name[len(USB_PREFIX):].split("#", 1)[0],
+                                   time_text(hash_key.time, tz) if hash_key else "", False])
     for dev in devices:
         for rec in interfaces:
             if rec[0] == dev[0]:
@@ -249,7 +205,6 @@ def expected_report(keys, tz="Asia/Taipei"):
         if not matched:
             text += f"{NAME}{name}\r\n{LAST}{last}\r\n\r\n"
     return text
-
 
 
 @dataclasses.dataclass
@@ -272,8 +227,7 @@ _REPORT = re.compile(re.escape(HEADER) + "(?P<linked>(?:%(linked)s)*)" % _SECTIO
 
 def parse_report(text):
     """Splits a report into its records; raises ValueError unless the whole text is well formed, so a
-    truncated or interleaved record cannot pass. Values must not hold CR LF (the fixtures that use this
-    never do)."""
+    truncated or interleaved record cannot pass."""
     match = _REPORT.fullmatch(text)
     if not match:
         raise ValueError("not a well-formed report: %r" % text[:200])
@@ -294,30 +248,29 @@ def report_name(moment):
 
 @dataclasses.dataclass
 class RunResult:
-    exit_code: int
-    files: dict  # every file on the all-users desktop after the run: name -> bytes
-    created: list  # names of the files that were not there before the run
-    started: datetime.datetime  # local time (the run's zone) just before the start
-    ended: datetime.datetime  # local time just after the exit
-    seconds: float
-    box_caption: str = None  # under Xvfb: the caption of the box that was found
-    blocked: bool = None  # under Xvfb: the process was still running while the box was up
-    files_at_box: dict = None  # under Xvfb: the desktop's files while the box was up
-    screenshot: pathlib.Path = None
+    exit_code: int = None
+    files: dict = None  # every file on the all-users desktop after the run: name -> bytes
+    created: list = None  # names of the files that were not there before the run
+    started: datetime.datetime = None  # local time (the run's zone) just before the start
+    ended: datetime.datetime = None  # local time just after the exit
+    seconds: float = None
+    box_caption: str = None  # with a display: the caption of the box that was found
+    blocked: bool = None  # with a display: the process was still running while the box was up
+    files_at_box: dict = None  # with a display: the desktop's files while the box was up
 
 
 class Prefix:
     """A fresh copy of the pristine prefix with a registry fixture, under WORK/<name>."""
 
-    def __init__(self, name, keys=(), extra_reg=""):
+    def __init__(self, name, keys=()):
         if not (PRISTINE / ".complete").exists():
-            subprocess.run([TOOLS / "wine-prefix.sh", "pristine", PRISTINE], check=True, timeout=300)
+            subprocess.run([WINE_PREFIX_TOOL, "pristine", PRISTINE], check=True, timeout=300)
         self.path = WORK / name
-        subprocess.run([TOOLS / "wine-prefix.sh", "copy", PRISTINE, self.path], check=True, timeout=120)
-        if keys or extra_reg:
+        subprocess.run([WINE_PREFIX_TOOL, "copy", PRISTINE, self.path], check=True, timeout=120)
+        if keys:
             with open(self.path / "system.reg", "a", encoding="ascii") as reg:
-                reg.write(render_system_reg(keys) + extra_reg)
-        self.persistent = False
+                reg.write(render_system_reg(keys))
+        self.server_held = False
 
     @property
     def desktop(self):
@@ -326,9 +279,17 @@ class Prefix:
     def desktop_files(self):
         return {p.name: p.read_bytes() for p in sorted(self.desktop.iterdir()) if p.is_file()}
 
-    def wineserver(self, *args, timeout=30):
-        return subprocess.run(["wineserver", *args], env=wine_env(self.path), stdin=subprocess.DEVNULL,
-                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=timeout).returncode
+    def env(self, tz="Asia/Taipei", lc_all="zh_TW.UTF-8", display=None):
+        env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY", "LANG", "LANGUAGE")}
+        env.update(WINEDEBUG="-all", WINELOADER="/usr/lib/wine/wine64", WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d",
+                   WINEARCH="win64", WINEPREFIX=str(self.path), TZ=tz, LC_ALL=lc_all)
+        if display:
+            env["DISPLAY"] = display
+        return env
+
+    def wineserver(self, option, timeout=30):
+        subprocess.run(["wineserver", option], env=self.env(), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=timeout)
 
     def stop_server(self, timeout=30):
         """Waits for the prefix's server to end on its own; ends it when it does not within `timeout`."""
@@ -338,37 +299,44 @@ class Prefix:
             self.kill_server()
 
     def kill_server(self):
-        with contextlib.suppress(subprocess.TimeoutExpired):
-            self.wineserver("-k", timeout=30)
-        with contextlib.suppress(subprocess.TimeoutExpired):
-            self.wineserver("-w", timeout=30)
+        for option in ("-k", "-w"):
+            with contextlib.suppress(subprocess.TimeoutExpired):
+                self.wineserver(option)
 
     @contextlib.contextmanager
     def server(self, **env):
-        """Keeps one Wine server alive for several runs; the first process starts Wine's services with its
+        """Keeps one Wine server alive for several runs. Its first process starts Wine's services with their
         output sent nowhere, so that no service holds a pipe of ours."""
         self.wineserver("-p")
-        self.persistent = True
+        self.server_held = True
         try:
             self.wine(["cmd.exe", "/c", "exit"], timeout=120, **env)
             yield self
         finally:
-            self.persistent = False
+            self.server_held = False
             self.kill_server()
-
-    def wine(self, args, timeout=60, stdout=None, **env):
-        """Runs a Windows program to its end; returns its exit code."""
-        proc = self.start(args, stdout, **env)
-        try:
-            return proc.wait(timeout=timeout)
-        except subprocess.TimeoutExpired:
-            _kill_group(proc)
-            self.kill_server()
-            raise HarnessError("%s did not end within %d s" % (args[0], timeout))
 
     def start(self, args, stdout=None, **env):
-        return subprocess.Popen(["wine", *map(str, args)], env=wine_env(self.path, **env), stdin=subprocess.DEVNULL,
+        return subprocess.Popen(["wine", *map(str, args)], env=self.env(**env), stdin=subprocess.DEVNULL,
                                 stdout=stdout or subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+
+    @contextlib.contextmanager
+    def _ends_on_failure(self, proc, timeout):
+        """Any failure inside ends the process group and the server, so nothing outlives a test."""
+        try:
+            yield
+        except BaseException as error:
+            _kill_group(proc)
+            self.kill_server()
+            if isinstance(error, subprocess.TimeoutExpired):
+                raise HarnessError("%s did not end within %d s" % (proc.args[1], timeout)) from error
+            raise
+
+    def wine(self, args, timeout=60, **env):
+        """Runs a Windows program to its end; returns its exit code."""
+        proc = self.start(args, **env)
+        with self._ends_on_failure(proc, timeout):
+            return proc.wait(timeout=timeout)
 
     def win_path(self, unix_path):
         return "Z:" + str(pathlib.Path(unix_path).resolve()).replace("/", "\\")
@@ -376,26 +344,19 @@ class Prefix:
     def run(self, tz="Asia/Taipei", lc_all="zh_TW.UTF-8", display=None, screenshot=None, timeout=90):
         """One run of the program. Without `display` the box returns at once. With an X display the box is
         looked for, checked to block the run, photographed into `screenshot` if given, and dismissed with
-        Return. Unless a persistent server is up, waits for the prefix's server to end before returning."""
+        Return. Unless server() holds the server, waits for it to end before returning."""
         zone = zoneinfo.ZoneInfo(tz)
         before = set(self.desktop_files())
-        started = datetime.datetime.now(zone)
+        result = RunResult(started=datetime.datetime.now(zone))
         clock = time.monotonic()
         proc = self.start([EXE], tz=tz, lc_all=lc_all, display=display)
-        result = RunResult(None, None, None, started, None, None)
-        try:
+        with self._ends_on_failure(proc, timeout):
             if display:
                 self._handle_box(proc, display, result, screenshot, clock + timeout)
             result.exit_code = proc.wait(timeout=max(1, clock + timeout - time.monotonic()))
-        except BaseException as error:
-            _kill_group(proc)
-            self.kill_server()
-            if isinstance(error, subprocess.TimeoutExpired):
-                raise HarnessError("vestigia.exe did not end within %d s" % timeout) from error
-            raise
         result.seconds = time.monotonic() - clock
         result.ended = datetime.datetime.now(zone)
-        if not self.persistent:
+        if not self.server_held:
             self.stop_server()
         result.files = self.desktop_files()
         result.created = sorted(set(result.files) - before)
@@ -417,13 +378,13 @@ class Prefix:
         result.files_at_box = self.desktop_files()
         if screenshot:
             subprocess.run(["import", "-display", display, "-window", "root", str(screenshot)], check=True, timeout=30)
-            result.screenshot = pathlib.Path(screenshot)
         subprocess.run(["xdotool", "windowfocus", "--sync", window, "key", "Return"],
                        env=dict(os.environ, DISPLAY=display), check=True, timeout=30,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 def _windows(display):
+    """(id, caption) of every visible window on the display."""
     env = dict(os.environ, DISPLAY=display)
     found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "."], env=env, capture_output=True,
                            text=True, timeout=30)
