@@ -1,6 +1,7 @@
 """Runs while another process keeps adding and removing device-type keys and interface entries: every run
 ends normally with one complete report whose records are all whole."""
 
+import contextlib
 import time
 import unittest
 
@@ -24,44 +25,50 @@ def stable_fixture():
     return keys
 
 
+@contextlib.contextmanager
+def registry_writer(prefix, work):
+    """The helper that churns the prefix's registry until the block ends; yields the process."""
+    stop = work / "stop"
+    with open(work / "helper.out", "wb") as out:
+        helper = prefix.start([harness.REG_TOOL, "churn", prefix.win_path(stop), "240"], stdout=out)
+        try:
+            yield helper
+        finally:
+            stop.touch()
+            try:
+                helper.wait(timeout=60)
+            except Exception:
+                harness._kill_group(helper)
+
+
 class Churn(unittest.TestCase):
+    def check_names(self, report):
+        """Every record names a stable device or a churned one, and nothing else."""
+        for name in [r[0] for r in report.linked + report.unlinked]:
+            self.assertTrue(name in STABLE_DEVICES or name.startswith(CHURN_PREFIX) or name == "", name)
+        for name, _ in report.orphans:
+            # A device whose type key the scan stepped over (indexes shift as keys go) leaves its entry
+            # unmatched, so stable device names may show up here as well.
+            self.assertTrue(name in STABLE_ORPHANS | STABLE_DEVICES or name.startswith(CHURN_PREFIX), name)
+
     def test_runs_beside_a_registry_writer(self):
         prefix = harness.Prefix("churn", stable_fixture())
         work = harness.fresh_work_dir("churn-work")
-        stop = work / "stop"
         churn_seen = 0
-        with prefix.server():
-            with open(work / "helper.out", "wb") as out:
-                helper = prefix.start([harness.REG_TOOL, "churn", prefix.win_path(stop), "240"], stdout=out)
-                try:
-                    time.sleep(1.0)
-                    self.assertIsNone(helper.poll(), "the registry writer did not keep running")
-                    for run in range(RUNS):
-                        with self.subTest(run=run):
-                            result = prefix.run(timeout=60)
-                            self.assertEqual(result.exit_code, 0)
-                            self.assertEqual(len(result.created), 1, result.created)
-                            text = result.files[result.created[0]].decode("cp950")
-                            report = harness.parse_report(text)
-                            names = [r[0] for r in report.linked + report.unlinked]
-                            for name in names:
-                                self.assertTrue(name in STABLE_DEVICES or name.startswith(CHURN_PREFIX) or name == "",
-                                                name)
-                            for name, _ in report.orphans:
-                                # A device whose type key the scan stepped over (indexes shift as keys go) leaves its
-                                # entry unmatched, so stable device names may show up here as well.
-                                self.assertTrue(name in STABLE_ORPHANS | STABLE_DEVICES or name.startswith(CHURN_PREFIX),
-                                                name)
-                            churn_seen += any(n.startswith(CHURN_PREFIX) for n in names)
-                        for made in result.created:
-                            (prefix.desktop / made).unlink()
-                    self.assertIsNone(helper.poll(), "the registry writer stopped before the runs ended")
-                finally:
-                    stop.touch()
-                    try:
-                        helper.wait(timeout=60)
-                    except Exception:
-                        harness._kill_group(helper)
+        with prefix.server(), registry_writer(prefix, work) as helper:
+            time.sleep(1.0)
+            self.assertIsNone(helper.poll(), "the registry writer did not keep running")
+            for run in range(RUNS):
+                with self.subTest(run=run):
+                    result = prefix.run(timeout=60)
+                    self.assertEqual(result.exit_code, 0)
+                    self.assertEqual(len(result.created), 1, result.created)
+                    report = harness.parse_report(result.files[result.created[0]].decode("cp950"))
+                    self.check_names(report)
+                    churn_seen += any(r[0].startswith(CHURN_PREFIX) for r in report.linked + report.unlinked)
+                for made in result.created:
+                    (prefix.desktop / made).unlink()
+            self.assertIsNone(helper.poll(), "the registry writer stopped before the runs ended")
         rounds = int((work / "helper.out").read_text().strip() or 0)
         self.assertGreater(rounds, RUNS, "the registry hardly changed during the runs")
         self.assertGreater(churn_seen, RUNS // 2, "the runs hardly saw the changing keys")
