@@ -60,82 +60,75 @@ std::wstring Compose(DeviceHistory& store) {
 const wchar_t kFirst[] = L"2019/03/05  14:07:09";
 const wchar_t kLast[] = L"2021/12/31  23:59:59";
 
-struct ComposeCase {
-  const char* name;
-  std::vector<DeviceFields> devices;
-  int deviceCount;
-  std::vector<InterfaceFields> interfaces;
-  std::wstring expected;
-};
-
-class ComposeTest : public testing::TestWithParam<ComposeCase> {};
-
-TEST_P(ComposeTest, ProducesExactText) {
-  const ComposeCase& c = GetParam();
-  DeviceHistory store{DeviceHistory::Unscanned{}};
-  FillDevices(store, c.devices, c.deviceCount);
-  FillInterfaces(store, c.interfaces);
-  EXPECT_EQ(Compose(store), c.expected);
-  store.Release();
+TEST(Compose, ProducesExactText) {
+  struct Case {
+    const char* what;
+    std::vector<DeviceFields> devices;
+    int deviceCount;
+    std::vector<InterfaceFields> interfaces;
+    std::wstring expected;
+  };
+  const Case cases[] = {
+      {"empty store: both headers", {}, 0, {}, kHeader + kIncompleteHeader},
+      {"devices without entries land in section two",
+       {{L"Disk&Ven_A", L"A USB", L"Disk drive", kFirst}, {L"Disk&Ven_B", L"", L"", kFirst}},
+       2,
+       {},
+       kHeader + kIncompleteHeader + DeviceBlock(L"Disk&Ven_A", L"A USB", L"Disk drive", kFirst) +
+           DeviceBlock(L"Disk&Ven_B", L"", L"", kFirst)},
+      {"entries without devices land in section three",
+       {},
+       -1,
+       {{L"Disk&Ven_A", kLast}, {L"CdRom&Ven_B", L""}},
+       kHeader + kIncompleteHeader + EntryBlock(L"Disk&Ven_A", kLast) + EntryBlock(L"CdRom&Ven_B", L"")},
+      {"all three sections in array order",
+       {{L"B", L"b", L"db", kFirst}, {L"A", L"a", L"da", kFirst}, {L"C", L"c", L"dc", kFirst}},
+       3,
+       {{L"Z", kLast}, {L"A", kLast}, {L"B", L"2022/01/01  00:00:00"}},
+       kHeader + DeviceBlock(L"B", L"b", L"db", kFirst, L"2022/01/01  00:00:00") +
+           DeviceBlock(L"A", L"a", L"da", kFirst, kLast) + kIncompleteHeader +
+           DeviceBlock(L"C", L"c", L"dc", kFirst) + EntryBlock(L"Z", kLast)},
+      {"several entries of one device: the last is linked",
+       {{L"A", L"a", L"da", kFirst}},
+       1,
+       {{L"A", L"2030/01/01  00:00:00"}, {L"A", kLast}},
+       kHeader + DeviceBlock(L"A", L"a", L"da", kFirst, kLast) + kIncompleteHeader},
+      {"letter case keeps records apart",
+       {{L"Disk&Ven_A", L"a", L"da", kFirst}},
+       1,
+       {{L"DISK&VEN_A", kLast}},
+       kHeader + kIncompleteHeader + DeviceBlock(L"Disk&Ven_A", L"a", L"da", kFirst) +
+           EntryBlock(L"DISK&VEN_A", kLast)},
+      {"incomplete records are passed over",
+       {{L"A", L"a", nullptr, kFirst},
+        {L"B", nullptr, L"d", kFirst},
+        {nullptr, nullptr, nullptr, nullptr},
+        {L"C", L"c", L"dc", nullptr},
+        {L"D", L"d", L"dd", kFirst}},
+       5,
+       {{L"E", nullptr}, {nullptr, kLast}, {nullptr, nullptr}, {L"F", kLast}},
+       kHeader + kIncompleteHeader + DeviceBlock(L"D", L"d", L"dd", kFirst) + EntryBlock(L"F", kLast)},
+      {"linked records are never read through null",
+       {{L"A", nullptr, L"d", kFirst}, {L"B", L"b", L"db", kFirst}},
+       2,
+       {{L"A", kLast}, {L"B", nullptr}},
+       kHeader + DeviceBlock(L"B", L"b", L"db", kFirst, L"") + kIncompleteHeader},
+      {"fields are verbatim",
+       {{L"%s%n&#", L"\t%ls\x7f", L"é𝄞", kFirst}},
+       1,
+       {{L"%d#", kLast}},
+       kHeader + kIncompleteHeader + DeviceBlock(L"%s%n&#", L"\t%ls\x7f", L"é𝄞", kFirst) +
+           EntryBlock(L"%d#", kLast)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    DeviceHistory store{DeviceHistory::Unscanned{}};
+    FillDevices(store, c.devices, c.deviceCount);
+    FillInterfaces(store, c.interfaces);
+    EXPECT_EQ(Compose(store), c.expected);
+    store.Release();
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Report, ComposeTest,
-    testing::Values(
-        ComposeCase{"EmptyStoreHasBothHeaders", {}, 0, {}, kHeader + kIncompleteHeader},
-        ComposeCase{"DevicesWithoutEntriesLandInSectionTwo",
-                    {{L"Disk&Ven_A", L"A USB", L"Disk drive", kFirst}, {L"Disk&Ven_B", L"", L"", kFirst}},
-                    2,
-                    {},
-                    kHeader + kIncompleteHeader +
-                        DeviceBlock(L"Disk&Ven_A", L"A USB", L"Disk drive", kFirst) +
-                        DeviceBlock(L"Disk&Ven_B", L"", L"", kFirst)},
-        ComposeCase{
-            "EntriesWithoutDevicesLandInSectionThree",
-            {},
-            -1,
-            {{L"Disk&Ven_A", kLast}, {L"CdRom&Ven_B", L""}},
-            kHeader + kIncompleteHeader + EntryBlock(L"Disk&Ven_A", kLast) + EntryBlock(L"CdRom&Ven_B", L"")},
-        ComposeCase{"AllThreeSectionsInArrayOrder",
-                    {{L"B", L"b", L"db", kFirst}, {L"A", L"a", L"da", kFirst}, {L"C", L"c", L"dc", kFirst}},
-                    3,
-                    {{L"Z", kLast}, {L"A", kLast}, {L"B", L"2022/01/01  00:00:00"}},
-                    kHeader + DeviceBlock(L"B", L"b", L"db", kFirst, L"2022/01/01  00:00:00") +
-                        DeviceBlock(L"A", L"a", L"da", kFirst, kLast) + kIncompleteHeader +
-                        DeviceBlock(L"C", L"c", L"dc", kFirst) + EntryBlock(L"Z", kLast)},
-        ComposeCase{"SeveralEntriesOfOneDeviceShowTheLastLinked",
-                    {{L"A", L"a", L"da", kFirst}},
-                    1,
-                    {{L"A", L"2030/01/01  00:00:00"}, {L"A", kLast}},
-                    kHeader + DeviceBlock(L"A", L"a", L"da", kFirst, kLast) + kIncompleteHeader},
-        ComposeCase{"LetterCaseKeepsRecordsApart",
-                    {{L"Disk&Ven_A", L"a", L"da", kFirst}},
-                    1,
-                    {{L"DISK&VEN_A", kLast}},
-                    kHeader + kIncompleteHeader + DeviceBlock(L"Disk&Ven_A", L"a", L"da", kFirst) +
-                        EntryBlock(L"DISK&VEN_A", kLast)},
-        ComposeCase{
-            "IncompleteRecordsArePassedOver",
-            {{L"A", L"a", nullptr, kFirst},
-             {L"B", nullptr, L"d", kFirst},
-             {nullptr, nullptr, nullptr, nullptr},
-             {L"C", L"c", L"dc", nullptr},
-             {L"D", L"d", L"dd", kFirst}},
-            5,
-            {{L"E", nullptr}, {nullptr, kLast}, {nullptr, nullptr}, {L"F", kLast}},
-            kHeader + kIncompleteHeader + DeviceBlock(L"D", L"d", L"dd", kFirst) + EntryBlock(L"F", kLast)},
-        ComposeCase{"LinkedRecordsAreNeverReadThroughNull",
-                    {{L"A", nullptr, L"d", kFirst}, {L"B", L"b", L"db", kFirst}},
-                    2,
-                    {{L"A", kLast}, {L"B", nullptr}},
-                    kHeader + DeviceBlock(L"B", L"b", L"db", kFirst, L"") + kIncompleteHeader},
-        ComposeCase{"FieldsAreVerbatim",
-                    {{L"%s%n&#", L"\t%ls\x7f", L"é𝄞", kFirst}},
-                    1,
-                    {{L"%d#", kLast}},
-                    kHeader + kIncompleteHeader + DeviceBlock(L"%s%n&#", L"\t%ls\x7f", L"é𝄞", kFirst) +
-                        EntryBlock(L"%d#", kLast)}),
-    [](const testing::TestParamInfo<ComposeCase>& info) { return std::string(info.param.name); });
 
 TEST(Compose, CountsBelowTheArraysBoundWhatIsListed) {
   DeviceHistory store{DeviceHistory::Unscanned{}};
@@ -159,48 +152,43 @@ TEST(Compose, PositiveCountsWithoutArraysListNothing) {
 
 // The text holds at most kReportTextUnits - 1 units. Composition stops before the first header or record
 // that does not fit whole, and appends nothing after it.
-struct CapacityCase {
-  const char* name;
-  int spareUnits;  // units left after the prefill beyond what the whole report needs; negative: short
-  std::wstring expectedTail;
-};
+TEST(Compose, StopsAtTheLimit) {
+  const std::wstring device = DeviceBlock(L"A", L"a", L"da", kFirst);
+  const std::wstring entry = EntryBlock(L"Z", kLast);
+  const std::wstring whole = kHeader + kIncompleteHeader + device + entry;
+  struct Case {
+    const char* what;
+    int spareUnits;  // units left after the prefill beyond what the whole report needs; negative: short
+    std::wstring expectedTail;
+  };
+  const Case cases[] = {
+      {"fits with room to spare", 1, whole},
+      {"fits exactly", 0, whole},
+      {"last record short by one", -1, kHeader + kIncompleteHeader + device},
+      {"a record that does not fit ends the report", -static_cast<int>(entry.size()) - 1,
+       kHeader + kIncompleteHeader},
+      {"not even the header fits",
+       -static_cast<int>(kIncompleteHeader.size() + device.size() + entry.size()) - 1, L""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::size_t prefill = kReportTextUnits - 1 - whole.size() - c.spareUnits;
+    ReportBuffer buffer;
+    buffer.Prefill(prefill);
+    DeviceHistory store{DeviceHistory::Unscanned{}};
+    FillDevices(store, {{L"A", L"a", L"da", kFirst}});
+    FillInterfaces(store, {{L"Z", kLast}});
+    store.ComposeReport(buffer.Text());
+    store.Release();
 
-class CapacityTest : public testing::TestWithParam<CapacityCase> {};
-
-const std::wstring kDevice = DeviceBlock(L"A", L"a", L"da", kFirst);
-const std::wstring kEntry = EntryBlock(L"Z", kLast);
-
-TEST_P(CapacityTest, StopsAtTheLimit) {
-  const CapacityCase& c = GetParam();
-  const std::size_t reportUnits = kHeader.size() + kIncompleteHeader.size() + kDevice.size() + kEntry.size();
-  const std::size_t prefill = kReportTextUnits - 1 - reportUnits - c.spareUnits;
-  ReportBuffer buffer;
-  buffer.Prefill(prefill);
-  DeviceHistory store{DeviceHistory::Unscanned{}};
-  FillDevices(store, {{L"A", L"a", L"da", kFirst}});
-  FillInterfaces(store, {{L"Z", kLast}});
-  store.ComposeReport(buffer.Text());
-  store.Release();
-
-  EXPECT_TRUE(buffer.GuardIntact());
-  std::wstring text = buffer.String();
-  ASSERT_LE(text.size(), static_cast<std::size_t>(kReportTextUnits - 1));
-  ASSERT_GE(text.size(), prefill);
-  EXPECT_EQ(text.substr(0, prefill), std::wstring(prefill, L'x'));
-  EXPECT_EQ(text.substr(prefill), c.expectedTail);
+    EXPECT_TRUE(buffer.GuardIntact());
+    const std::wstring text = buffer.String();
+    ASSERT_LE(text.size(), static_cast<std::size_t>(kReportTextUnits - 1));
+    ASSERT_GE(text.size(), prefill);
+    EXPECT_EQ(text.substr(0, prefill), std::wstring(prefill, L'x'));
+    EXPECT_EQ(text.substr(prefill), c.expectedTail);
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Report, CapacityTest,
-    testing::Values(
-        CapacityCase{"FitsWithRoomToSpare", 1, kHeader + kIncompleteHeader + kDevice + kEntry},
-        CapacityCase{"FitsExactly", 0, kHeader + kIncompleteHeader + kDevice + kEntry},
-        CapacityCase{"LastRecordShortByOne", -1, kHeader + kIncompleteHeader + kDevice},
-        CapacityCase{"RecordThatDoesNotFitEndsTheReport", -static_cast<int>(kEntry.size()) - 1,
-                     kHeader + kIncompleteHeader},
-        CapacityCase{"NotEvenTheHeaderFits",
-                     -static_cast<int>(kIncompleteHeader.size() + kDevice.size() + kEntry.size()) - 1, L""}),
-    [](const testing::TestParamInfo<CapacityCase>& info) { return std::string(info.param.name); });
 
 TEST(Compose, FullOrUnterminatedBufferTakesNothing) {
   ReportBuffer buffer;

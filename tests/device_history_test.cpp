@@ -9,14 +9,6 @@
 
 namespace {
 
-struct CorrelationCase {
-  const char* name;
-  std::vector<DeviceFields> devices;
-  std::vector<InterfaceFields> interfaces;
-  std::vector<int> expectedLinks;    // per device: index of the linked interface record, or -1
-  std::vector<int> expectedMatched;  // per interface record: 0 or 1
-};
-
 const wchar_t kTime[] = L"2020/01/01  00:00:00";
 
 DeviceFields Device(const wchar_t* keyName) {
@@ -26,49 +18,51 @@ InterfaceFields Entry(const wchar_t* keyName) {
   return {keyName, kTime};
 }
 
-class CorrelationTest : public testing::TestWithParam<CorrelationCase> {};
-
-TEST_P(CorrelationTest, LinksDevicesAndMarksEntries) {
-  const CorrelationCase& c = GetParam();
-  DeviceHistory store{DeviceHistory::Unscanned{}};
-  FillDevices(store, c.devices);
-  FillInterfaces(store, c.interfaces);
-
-  // A second run must change nothing.
-  for (int pass = 0; pass < 2; ++pass) {
-    store.Correlate();
-    for (std::size_t d = 0; d < c.devices.size(); ++d) {
-      const InterfaceRecord* expected =
-          c.expectedLinks[d] < 0 ? nullptr : &store.interfaces[c.expectedLinks[d]];
-      EXPECT_EQ(store.devices[d].interface, expected) << "device " << d << ", pass " << pass;
+TEST(Correlation, LinksDevicesAndMarksEntries) {
+  struct Case {
+    const char* what;
+    std::vector<DeviceFields> devices;
+    std::vector<InterfaceFields> interfaces;
+    std::vector<int> expectedLinks;    // per device: index of the linked interface record, or -1
+    std::vector<int> expectedMatched;  // per interface record: 0 or 1
+  };
+  const Case cases[] = {
+      {"one to one", {Device(L"A"), Device(L"B")}, {Entry(L"B"), Entry(L"A")}, {1, 0}, {1, 1}},
+      {"the last entry in array order is linked",
+       {Device(L"A")},
+       {Entry(L"A"), Entry(L"X"), Entry(L"A")},
+       {2},
+       {1, 0, 1}},
+      {"letter case never matches", {Device(L"Disk&Ven_A")}, {Entry(L"disk&ven_a")}, {-1}, {0}},
+      {"a prefix is not equality", {Device(L"Disk"), Device(L"Disk&Ven")}, {Entry(L"Disk&")}, {-1, -1}, {0}},
+      {"empty names match each other", {Device(L"")}, {Entry(L"")}, {0}, {1}},
+      {"absent names never match",
+       {{nullptr, nullptr, nullptr, nullptr}, Device(L"A")},
+       {{nullptr, nullptr}, Entry(L"A")},
+       {-1, 1},
+       {0, 1}},
+      {"two devices share one entry", {Device(L"A"), Device(L"A")}, {Entry(L"A")}, {0, 0}, {1}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    DeviceHistory store{DeviceHistory::Unscanned{}};
+    FillDevices(store, c.devices);
+    FillInterfaces(store, c.interfaces);
+    // A second run must change nothing.
+    for (int pass = 0; pass < 2; ++pass) {
+      store.Correlate();
+      for (std::size_t d = 0; d < c.devices.size(); ++d) {
+        const InterfaceRecord* expected =
+            c.expectedLinks[d] < 0 ? nullptr : &store.interfaces[c.expectedLinks[d]];
+        EXPECT_EQ(store.devices[d].interface, expected) << "device " << d << ", pass " << pass;
+      }
+      for (std::size_t i = 0; i < c.interfaces.size(); ++i) {
+        EXPECT_EQ(store.interfaces[i].matched, c.expectedMatched[i]) << "entry " << i << ", pass " << pass;
+      }
     }
-    for (std::size_t i = 0; i < c.interfaces.size(); ++i) {
-      EXPECT_EQ(store.interfaces[i].matched, c.expectedMatched[i]) << "entry " << i << ", pass " << pass;
-    }
+    store.Release();
   }
-  store.Release();
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Store, CorrelationTest,
-    testing::Values(
-        CorrelationCase{"OneToOne", {Device(L"A"), Device(L"B")}, {Entry(L"B"), Entry(L"A")}, {1, 0}, {1, 1}},
-        CorrelationCase{"LastEntryInArrayOrderIsLinked",
-                        {Device(L"A")},
-                        {Entry(L"A"), Entry(L"X"), Entry(L"A")},
-                        {2},
-                        {1, 0, 1}},
-        CorrelationCase{"LetterCaseNeverMatches", {Device(L"Disk&Ven_A")}, {Entry(L"disk&ven_a")}, {-1}, {0}},
-        CorrelationCase{
-            "PrefixIsNotEquality", {Device(L"Disk"), Device(L"Disk&Ven")}, {Entry(L"Disk&")}, {-1, -1}, {0}},
-        CorrelationCase{"EmptyNamesMatchEachOther", {Device(L"")}, {Entry(L"")}, {0}, {1}},
-        CorrelationCase{"AbsentNamesNeverMatch",
-                        {{nullptr, nullptr, nullptr, nullptr}, Device(L"A")},
-                        {{nullptr, nullptr}, Entry(L"A")},
-                        {-1, 1},
-                        {0, 1}},
-        CorrelationCase{"TwoDevicesShareNoEntry", {Device(L"A"), Device(L"A")}, {Entry(L"A")}, {0, 0}, {1}}),
-    [](const testing::TestParamInfo<CorrelationCase>& info) { return std::string(info.param.name); });
 
 TEST(Correlation, RecordsBeyondTheCountsAreNeverRead) {
   DeviceHistory store{DeviceHistory::Unscanned{}};
@@ -105,20 +99,30 @@ TEST(Correlation, NegativeCountsAndMissingArraysAreHarmless) {
 
 // Release must free every string of every record in use and both arrays, whatever state a scan left
 // them in, and free nothing twice when called again.
-struct ReleaseCase {
-  const char* name;
-  std::vector<DeviceFields> devices;
-  int deviceCount;
-  std::vector<InterfaceFields> interfaces;
-  int interfaceSlots;
-};
-
-class ReleaseTest : public testing::TestWithParam<ReleaseCase> {};
-
-TEST_P(ReleaseTest, FreesEveryBlock) {
-  const ReleaseCase& c = GetParam();
-  long before = alloc_hooks::LiveBlocks();
-  {
+TEST(Release, FreesEveryBlockOnce) {
+  struct Case {
+    const char* what;
+    std::vector<DeviceFields> devices;
+    int deviceCount;
+    std::vector<InterfaceFields> interfaces;
+    int interfaceSlots;
+  };
+  const Case cases[] = {
+      {"complete", {Device(L"A"), Device(L"B")}, 2, {Entry(L"A"), Entry(L"C")}, 2},
+      {"partly filled records",
+       {{L"A", nullptr, nullptr, nullptr},
+        {L"B", L"n", nullptr, kTime},
+        {nullptr, nullptr, nullptr, nullptr}},
+       3,
+       {{L"A", nullptr}, {nullptr, nullptr}},
+       2},
+      {"interface array longer than its count", {Device(L"A")}, 1, {Entry(L"A")}, 6},
+      {"devices only", {Device(L"A")}, 1, {}, 0},
+      {"interfaces only", {}, -1, {Entry(L"A")}, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const long before = alloc_hooks::LiveBlocks();
     DeviceHistory store{DeviceHistory::Unscanned{}};
     FillDevices(store, c.devices, c.deviceCount);
     FillInterfaces(store, c.interfaces, c.interfaceSlots);
@@ -130,20 +134,5 @@ TEST_P(ReleaseTest, FreesEveryBlock) {
     EXPECT_EQ(alloc_hooks::LiveBlocks(), before);
   }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Store, ReleaseTest,
-    testing::Values(ReleaseCase{"Complete", {Device(L"A"), Device(L"B")}, 2, {Entry(L"A"), Entry(L"C")}, 2},
-                    ReleaseCase{"PartlyFilledRecords",
-                                {{L"A", nullptr, nullptr, nullptr},
-                                 {L"B", L"n", nullptr, kTime},
-                                 {nullptr, nullptr, nullptr, nullptr}},
-                                3,
-                                {{L"A", nullptr}, {nullptr, nullptr}},
-                                2},
-                    ReleaseCase{"InterfaceArrayLongerThanItsCount", {Device(L"A")}, 1, {Entry(L"A")}, 6},
-                    ReleaseCase{"DevicesOnly", {Device(L"A")}, 1, {}, 0},
-                    ReleaseCase{"InterfacesOnly", {}, -1, {Entry(L"A")}, 1}),
-    [](const testing::TestParamInfo<ReleaseCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
