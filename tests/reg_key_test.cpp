@@ -109,7 +109,7 @@ std::vector<ValueCase> ValueCases() {
   const std::wstring units254(254, L'b');
   const std::wstring units256(256, L'c');
   const std::wstring units299(299, L'd');
-  std::vector<ValueCase> cases = {
+  return {
       Text("plain string", L"FriendlyName", REG_SZ, std::wstring(L"Stick USB Device", 17), L"FriendlyName",
            true, L"Stick USB Device"),
       Text("name in other letter case", L"friendlyname", REG_SZ, std::wstring(L"Stick", 6), L"FriendlyName",
@@ -130,17 +130,15 @@ std::vector<ValueCase> ValueCases() {
            true, L"x"),
       Text("512-unit name", std::wstring(512, L'n'), REG_SZ, std::wstring(L"x", 2), std::wstring(512, L'n'),
            false, L""),
+      {"number 1 as one unit", L"V", REG_DWORD, std::string("\1\0\0\0", 4), 4, L"V", 1024, true,
+       std::wstring(1, 1)},
+      // The unit after the stored size is not null, so the registry stores exactly what it is given.
+      {"string without terminator", L"V", REG_SZ, Utf16Bytes(L"abcX"), 6, L"V", 1024, true, L"abc"},
+      {"odd byte count", L"V", REG_SZ, Utf16Bytes(L"abcX"), 5, L"V", 1024, true, L"ab"},
+      {"odd byte count, one byte", L"V", REG_BINARY, "zz", 1, L"V", 1024, true, L""},
+      {"cut to the capacity", L"V", REG_SZ, Utf16Bytes(std::wstring(L"abcdef", 7)), 14, L"V", 4, true,
+       L"abc"},
   };
-  cases.push_back({"number 1 as one unit", L"V", REG_DWORD, std::string("\1\0\0\0", 4), 4, L"V", 1024, true,
-                   std::wstring(1, 1)});
-  // The unit after the stored size is not null, so the registry stores exactly what it is given.
-  cases.push_back(
-      {"string without terminator", L"V", REG_SZ, Utf16Bytes(L"abcX"), 6, L"V", 1024, true, L"abc"});
-  cases.push_back({"odd byte count", L"V", REG_SZ, Utf16Bytes(L"abcX"), 5, L"V", 1024, true, L"ab"});
-  cases.push_back({"odd byte count, one byte", L"V", REG_BINARY, "zz", 1, L"V", 1024, true, L""});
-  cases.push_back({"cut to the capacity", L"V", REG_SZ, Utf16Bytes(std::wstring(L"abcdef", 7)), 14, L"V", 4,
-                   true, L"abc"});
-  return cases;
 }
 
 TEST(RegKeyTest, FindStringValueTakesExactNamesAndCopiesOnlyWhatWasStored) {
