@@ -1,96 +1,36 @@
 #!/usr/bin/env bash
-# product_checks.sh SOURCE_DIR
-# Checks the form of the product without running it: two clean builds of each preset (win32, the
-# product, and win64) into temporary folders must give byte-identical executables, and each must be a
-# stripped GUI executable of the right machine that imports only system
-# DLLs and carries its icons, strings, version and manifest in Chinese (Taiwan), language 1028.
+# product_checks.sh SOURCE_DIR WIN32_EXE WIN64_EXE
+# The form of both executables, read from the files: machine, GUI subsystem, no symbols, system DLLs only,
+# no registry function that writes, and the resources in Chinese (Taiwan), with version 1.0.1.2. The
+# release build, made from scratch, must give the same bytes as WIN32_EXE.
 set -uo pipefail
-src=$(cd "$1" && pwd)
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
+src=$1 failures=0
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
+check() {
+  local exe=$1 format=$2 objdump=$3 headers resources version
+  headers=$("$objdump" -p "$exe") || { fail "$exe: unreadable"; return; }
+  [[ $(file -b "$exe") == "$format executable (GUI)"* ]] || fail "$exe: not a $format GUI executable"
+  grep -q '^no symbols' <<<"$("$objdump" -t "$exe")" || fail "$exe: has a symbol table"
+  grep -i 'DLL Name' <<<"$headers" | grep -viE ': (kernel32|msvcrt|user32|advapi32|shell32)\.dll$' &&
+    fail "$exe: imports more than the system DLLs above"
+  grep -E '\bReg(Set|Create|Delete|Save|Restore|Load|Replace|Rename|Copy|Flush|UnLoad)' <<<"$headers" &&
+    fail "$exe: imports a registry function that writes"
+  # type/name/language: the two icon groups, the strings 103 and 109, the version and the manifest.
+  resources=$(wrestool -l "$exe" | sed -n 's/^--type=\([0-9]*\) --name=\([0-9]*\) --language=\([0-9]*\).*/\1\/\2\/\3/p')
+  [[ $(grep -cE '^(14/10[78]|6/7|16/1|24/1)/1028$' <<<"$resources") == 5 ]] ||
+    fail "$exe: resources missing: $(echo $resources)"
+  grep -v '/1028$' <<<"$resources" && fail "$exe: resources in other languages"
+  # VS_FIXEDFILEINFO: signature, structure version, file and product version 1.0.1.2; last, the
+  # Translation 0x0404 with code page 1200.
+  version=$(wrestool -x --raw --type=16 "$exe" | od -An -tx1 -v | tr -d ' \n')
+  [[ $version == *bd04effe000001000000010002000100000001000200010* ]] || fail "$exe: version is not 1.0.1.2"
+  [[ $version == *0404b004 ]] || fail "$exe: version language is not 0x0404 with code page 1200"
 }
 
-# The DLLs that come with every Windows installation and that the product may use.
-allowed_dlls=" kernel32.dll msvcrt.dll user32.dll advapi32.dll shell32.dll gdi32.dll comctl32.dll ole32.dll
-  shlwapi.dll ntdll.dll version.dll "
+check "$2" PE32 i686-w64-mingw32-objdump
+check "$3" PE32+ x86_64-w64-mingw32-objdump
 
-# Resources as "type/name/language" lines: icon groups, the string block that holds ids 103 and 109,
-# the version and the manifest.
-required_resources="14/107/1028 14/108/1028 6/7/1028 16/1/1028 24/1/1028"
-
-build() {
-  local preset=$1 dir=$2
-  if ! { cmake -S "$src" --preset "$preset" -B "$dir" && cmake --build "$dir" --target vestigia; } >"$dir.log" 2>&1; then
-    cat "$dir.log" >&2
-    fail "$preset: the build into $dir failed"
-    return 1
-  fi
-}
-
-check_exe() {
-  local exe=$1 format=$2 objdump=$3
-  echo "checking $exe"
-  if [[ ! -f $exe ]]; then
-    fail "$exe: missing"
-    return
-  fi
-  local kind
-  kind=$(file -b "$exe")
-  [[ $kind == "$format executable (GUI)"* ]] || fail "$exe: not a $format GUI executable: $kind"
-  # Whole outputs are captured first: grep -q on a pipe would end the writer early.
-  local headers symbols sections
-  headers=$("$objdump" -p "$exe")
-  symbols=$("$objdump" -t "$exe")
-  sections=$("$objdump" -h "$exe")
-  grep -q 'Subsystem.*(Windows GUI)' <<<"$headers" || fail "$exe: subsystem is not Windows GUI"
-
-  local dll
-  while read -r dll; do
-    [[ $allowed_dlls == *" ${dll,,} "* ]] || fail "$exe: imports $dll, which is not a system DLL"
-  done < <(sed -n 's/^\s*DLL Name: //p' <<<"$headers")
-
-  grep -q '^no symbols' <<<"$symbols" || fail "$exe: has a symbol table"
-  ! grep -q '\.debug' <<<"$sections" || fail "$exe: has debug sections"
-
-  local listed resource
-  listed=$(wrestool -l "$exe" | sed -n 's/^--type=\([0-9]*\) --name=\([0-9]*\) --language=\([0-9]*\).*/\1\/\2\/\3/p')
-  for resource in $required_resources; do
-    grep -qx "$resource" <<<"$listed" || fail "$exe: resource $resource missing"
-  done
-  local foreign
-  foreign=$(grep -v -e '/1028$' -e '^$' <<<"$listed" | tr '\n' ' ')
-  [[ -z $foreign ]] || fail "$exe: resources not in language 1028: $foreign"
-}
-
-check_icon() {
-  local ico=$1 size sizes
-  sizes=$(icotool -l "$ico" | sed -n 's/.*--width=\([0-9]*\) --height=\([0-9]*\) --bit-depth=32.*/\1x\2/p' | tr '\n' ' ')
-  for size in 16x16 32x32 48x48 256x256; do
-    [[ " $sizes" == *" $size "* ]] || fail "$ico: no 32-bit image of $size (has: $sizes)"
-  done
-}
-
-for preset in win32 win64; do
-  build "$preset" "$work/$preset-a" && build "$preset" "$work/$preset-b" || continue
-  case $preset in
-    win32) format=PE32 objdump=i686-w64-mingw32-objdump ;;
-    win64) format=PE32+ objdump=x86_64-w64-mingw32-objdump ;;
-  esac
-  check_exe "$work/$preset-a/vestigia.exe" "$format" "$objdump"
-  check_icon "$work/$preset-a/app/vestigia.ico"
-  cmp -s "$work/$preset-a/app/vestigia.ico" "$work/$preset-b/app/vestigia.ico" ||
-    fail "$preset: the icon differs between two generations"
-  cmp "$work/$preset-a/vestigia.exe" "$work/$preset-b/vestigia.exe" ||
-    fail "$preset: two clean builds differ"
-done
-
-if ((failures)); then
-  echo "$failures check(s) failed" >&2
-  exit 1
-fi
-echo "all product checks passed"
+release=$(bash "$src/tools/release.sh" 2>/dev/null) || fail "the release build failed"
+[[ ${release%% *} == $(sha256sum <"$2" | cut -d' ' -f1) ]] || fail "a clean build of the 32-bit program differs from $2"
+((failures == 0)) && echo "all product checks passed"

@@ -1,67 +1,74 @@
 #!/usr/bin/env python3
-"""Times one whole run of the program on a large registry (1,000 device-type keys, 3,000 interface
-entries) and, on the same prefix and server, `wine reg query KEY /s` over the three keys the program reads.
-Prints both figures and their ratio. Not a test.
+"""Times whole runs of the program on a large registry (1,000 device-type keys, 3,000 interface entries)
+and, on the same prefix and Wine server, `reg query KEY /s` over the three keys the program reads. Prints
+both figures and their ratio. Not a test.
 
-  python3 tools/bench_run.py [BUILD_DIR]      (default build/win64; needs vestigia.exe built there)
+  python3 tools/bench_run.py [EXE]      (default build/win64/vestigia.exe; the prefix goes to build/bench)
 """
 
-import os
-import pathlib
-import statistics
-import sys
-import time
+import os, pathlib, statistics, subprocess, sys, time
 
-root = pathlib.Path(__file__).resolve().parents[1]
-if len(sys.argv) > 1:
-    os.environ["VESTIGIA_BUILD"] = str(pathlib.Path(sys.argv[1]).resolve())
-sys.path.insert(0, str(root / "tests" / "e2e"))
-import harness  # noqa: E402
-
+ROOT = pathlib.Path(__file__).resolve().parents[1]
+EXE = pathlib.Path(sys.argv[1] if len(sys.argv) > 1 else ROOT / "build" / "win64" / "vestigia.exe").resolve()
+PREFIX = ROOT / "build" / "bench" / "prefix"
+KEYS = [r"SYSTEM\CurrentControlSet\Enum\USBSTOR",
+        r"SYSTEM\CurrentControlSet\Control\DeviceClasses\{53f56307-b6bf-11d0-94f2-00a0c91efb8b}",
+        r"SYSTEM\CurrentControlSet\Control\DeviceClasses\{53f56308-b6bf-11d0-94f2-00a0c91efb8b}"]
 DEVICES, ENTRIES, REPEATS = 1000, 3000, 3
 
 
-def fixture():
-    keys = []
+def section(path, values=""):
+    """A system.reg section of a key written 2020-01-01 00:00:00 UTC."""
+    return "[%s] 1577836800\n#time=1d5c03669a5c000\n%s\n" % (path.replace("\\", "\\\\"), values)
+
+
+def registry():
+    """Three entries per device, two disk and one CD-ROM; every tenth names a device without a type key."""
+    text = "".join(section(key) for key in KEYS)
     for i in range(DEVICES):
-        name = "Disk&Ven_Bench%04d&Prod_Stick&Rev_1.00" % i
-        keys += harness.device(name, harness.utc(2020, 1, 1), "Bench Stick %d USB Device" % i, "Disk drive",
-                               instance="%012d&0" % i)
+        name = KEYS[0] + "\\Disk&Ven_Bench%04d&Prod_Stick&Rev_1.00" % i
+        text += section(name) + section(name + "\\%012d&0" % i, '"FriendlyName"="Bench Stick %d USB Device"\n'
+                                                               '"DeviceDesc"="Disk drive"\n' % i)
     for j in range(ENTRIES):
-        # Three entries per device: two disk instances and one CD-ROM entry; every tenth names a device
-        # that has no type key, so the report has all three sections.
-        i = j // 3
-        name = "Disk&Ven_Bench%04d&Prod_Stick&Rev_1.00" % i if j % 10 else "Disk&Ven_Gone%04d&Prod_X&Rev_1" % j
-        class_key, guid = (harness.CDROM, harness.CDROM_GUID) if j % 3 == 2 else (harness.DISK, harness.DISK_GUID)
-        keys += harness.interface(class_key, harness.entry_name(name, "%012d&%d" % (i, j % 3), guid),
-                                  harness.utc(2024, 1, 1))
-    return keys
+        device = "Disk&Ven_Bench%04d&Prod_Stick&Rev_1.00" % (j // 3) if j % 10 else "Disk&Ven_Gone%04d&Prod_X" % j
+        key = KEYS[2 if j % 3 == 2 else 1]
+        entry = key + "\\##?#USBSTOR#%s#%012d&%d#%s" % (device, j // 3, j % 3, key[-38:])
+        text += section(entry, '"DeviceInstance"="USBSTOR"\n') + section(entry + "\\#")
+    return text
 
 
 def main():
-    reason = harness.tools_ready()
-    if reason:
-        sys.exit(reason)
-    prefix = harness.Prefix("bench", fixture())
-    runs, queries = [], []
-    with prefix.server():
+    env = dict(os.environ, WINEPREFIX=str(PREFIX), TZ="Asia/Taipei", LC_ALL="zh_TW.UTF-8")
+    wine = lambda *args: subprocess.run([ROOT / "tools" / "wine-run.sh", *args], env=env, check=True,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=900)
+    subprocess.run([ROOT / "tools" / "wine-prefix.sh", "copy", ROOT / "build" / "win64" / "wine" / "pristine",
+                    PREFIX], check=True)
+    with open(PREFIX / "system.reg", "a", encoding="ascii") as reg:
+        reg.write("\n" + registry())
+    desktop = PREFIX / "drive_c" / "users" / "Public" / "Desktop"
+    subprocess.run(["wineserver", "-p"], env=env, check=True)
+    try:
+        wine("cmd.exe", "/c", "exit")  # starts Wine's services, which then keep no pipe of ours
+        runs, queries = [], []
         for _ in range(REPEATS):
-            result = prefix.run(timeout=600)
-            if result.exit_code != 0 or len(result.created) != 1:
-                sys.exit("run failed: exit %s, files %s" % (result.exit_code, result.created))
-            size = len(result.files[result.created[0]])
-            (prefix.desktop / result.created[0]).unlink()
-            runs.append(result.seconds)
             start = time.monotonic()
-            for key in (harness.USBSTOR, harness.DISK, harness.CDROM):
-                if prefix.wine(["reg", "query", "HKLM\\" + key, "/s"], timeout=600) != 0:
-                    sys.exit("reg query failed on " + key)
+            wine(EXE)
+            runs.append(time.monotonic() - start)
+            reports = list(desktop.iterdir())
+            size = reports[0].stat().st_size
+            for report in reports:
+                report.unlink()
+            start = time.monotonic()
+            for key in KEYS:
+                wine("reg", "query", "HKLM\\" + key, "/s")
             queries.append(time.monotonic() - start)
+    finally:
+        subprocess.run(["wineserver", "-k"], env=env)
     run, query = statistics.median(runs), statistics.median(queries)
     print("registry: %d device-type keys, %d interface entries; report %d bytes" % (DEVICES, ENTRIES, size))
-    print("vestigia.exe whole run:           %.2f s (median of %d: %s)" % (run, REPEATS, ", ".join("%.2f" % r for r in runs)))
-    print("wine reg query /s over the 3 keys: %.2f s (median of %d: %s)" % (query, REPEATS, ", ".join("%.2f" % q for q in queries)))
-    print("ratio run / reg query:             %.2f" % (run / query))
+    print("%s whole run:  %.2f s (median of %d: %s)" % (EXE.name, run, REPEATS, ", ".join("%.2f" % r for r in runs)))
+    print("reg query /s, 3 keys: %.2f s (median of %d: %s)" % (query, REPEATS, ", ".join("%.2f" % q for q in queries)))
+    print("ratio run / reg query: %.2f" % (run / query))
 
 
 if __name__ == "__main__":

@@ -1,52 +1,64 @@
 #!/usr/bin/env bash
-# Builds the program and runs it once on a built-in sample registry (a few USB sticks and a USB DVD drive,
-# filling all three report sections) in a demo Wine prefix under build/. Without a DISPLAY the run gets a
-# private Xvfb, so the completion box is really shown; it is photographed and dismissed. Prints the report's
-# path and the report converted to UTF-8.
+# Builds the program and runs it once on a sample registry (a few USB sticks and a USB DVD drive, filling
+# all three report sections) in a demo Wine prefix under build/demo. The completion box is shown for real:
+# on $DISPLAY, where the user presses OK; otherwise on a private Xvfb inside a small Wine desktop (which
+# draws the frame and caption), where it is photographed and dismissed. Prints the report's path and the
+# report converted to UTF-8.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
-# VESTIGIA_BUILD picks another build directory of the win64 preset (default build/win64).
-build=${VESTIGIA_BUILD:-$root/build/win64}
 tools/setup.sh
-cmake --preset win64 -B "$build" >/dev/null
-cmake --build "$build" --target vestigia
-tools/wine-prefix.sh pristine "$build/wine/pristine"
+cmake --preset win64 >/dev/null
+cmake --build --preset win64 --target vestigia >/dev/null
+exe=$root/build/win64/vestigia.exe
+demo=$root/build/demo
+export WINEPREFIX=$demo/prefix
+# The run sees UTC+8 and code page 950.
+run() { env -u LANG -u LANGUAGE TZ=Asia/Taipei LC_ALL=zh_TW.UTF-8 tools/wine-run.sh "$exe"; }
+tools/wine-prefix.sh copy build/win64/wine/pristine "$WINEPREFIX"
+printf '\n' >>"$WINEPREFIX/system.reg"
+cat tests/cases/three_sections/registry.reg >>"$WINEPREFIX/system.reg"
+desktop=$WINEPREFIX/drive_c/users/Public/Desktop
 
-VESTIGIA_BUILD=$build exec python3 - "$root" <<'PY'
-import os, pathlib, subprocess, sys
-root = pathlib.Path(sys.argv[1])
-os.environ.setdefault("VESTIGIA_E2E_WORK", str(root / "build" / "demo"))
-sys.path.insert(0, str(root / "tests" / "e2e"))
-import harness, fixtures
-
-prefix = harness.Prefix("prefix", fixtures.three_sections())
-shot = harness.WORK / "message_box.png"
-if os.environ.get("DISPLAY"):
-    print("The box is on your display; press OK to finish.", flush=True)
-    proc = prefix.start([harness.EXE], display=os.environ["DISPLAY"])
-    code = proc.wait(timeout=3600)
-    prefix.stop_server()
-    files = prefix.desktop_files()
-else:
-    # Xvfb has no window manager to draw title bars, so the box is shown inside a small Wine desktop, which
-    # draws its frame and caption; the screenshot is then cut to that desktop.
-    DESKTOP = "560x240"
-    with open(prefix.path / "user.reg", "a", encoding="ascii") as reg:
-        reg.write('\n[Software\\\\Wine\\\\Explorer] 0\n"Desktop"="Default"\n'
-                  '\n[Software\\\\Wine\\\\Explorer\\\\Desktops] 0\n"Default"="%s"\n' % DESKTOP)
-    with harness.xvfb() as display:
-        result = prefix.run(display=display, screenshot=shot)
-    code, files = result.exit_code, result.files
-    subprocess.run(["/usr/bin/convert", shot, "-crop", DESKTOP + "+0+0", "+repage", shot], check=True, timeout=60)
-    print("screenshot of the box:", shot)
-name = sorted(files)[-1] if files else None
-print("exit code:", code)
-if name is None:
-    sys.exit("no report was written")
-print("report:", prefix.desktop / name)
-print("        (C:\\users\\Public\\Desktop\\%s inside the prefix)" % name)
-print()
-sys.stdout.write(files[name].decode("cp950").replace("\r\n", "\n"))
-PY
+if [[ -n ${DISPLAY:-} ]]; then
+  echo "The box is on your display; press OK to finish."
+  code=0
+  run || code=$?
+else
+  size=560x240
+  printf '\n[Software\\\\Wine\\\\Explorer] 0\n"Desktop"="Default"\n\n[Software\\\\Wine\\\\Explorer\\\\Desktops] 0\n"Default"="%s"\n' \
+    "$size" >>"$WINEPREFIX/user.reg"
+  exec {fd}<> <(:)
+  Xvfb -displayfd "$fd" -screen 0 1024x768x24 -nolisten tcp 2>/dev/null &
+  xvfb=$!
+  read -r -u "$fd" number
+  export DISPLAY=:$number
+  run &
+  run=$!
+  box=
+  until [[ -n $box ]] || ! kill -0 "$run" 2>/dev/null; do
+    sleep 0.5
+    for w in $(xdotool search --onlyvisible --name . 2>/dev/null); do
+      [[ $(xdotool getwindowname "$w") == 報告產生* ]] && box=$w
+    done
+  done
+  if [[ -n $box ]]; then
+    sleep 1
+    import -window root -crop "$size+0+0" +repage "$demo/message_box.png"
+    echo "screenshot of the box: $demo/message_box.png"
+    xdotool windowfocus --sync "$box" key Return
+  fi
+  code=0
+  wait "$run" || code=$?
+  wineserver -w
+  kill "$xvfb"
+fi
+wineserver -w
+echo "exit code: $code"
+report=$(ls -t "$desktop"/*.txt 2>/dev/null | head -1)
+[[ -n $report ]] || { echo "no report was written" >&2; exit 1; }
+echo "report: $report"
+echo "        (C:\\users\\Public\\Desktop\\$(basename "$report") inside the prefix)"
+echo
+iconv -f CP950 -t UTF-8 "$report" | tr -d '\r'

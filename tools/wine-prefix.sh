@@ -9,16 +9,16 @@ source "$here/wine-env.sh"
 
 case "${1:-}" in
   pristine)
-    dir=$2
+    dir=$(realpath -m "$2")
     [[ -f $dir/system.reg && -f $dir/.complete ]] && exit 0
     rm -rf "$dir"
     mkdir -p "$(dirname "$dir")"
-    WINEPREFIX=$dir wineboot -i >/dev/null 2>&1 </dev/null
+    WINEPREFIX=$dir /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 </dev/null
     WINEPREFIX=$dir wineserver -w
     touch "$dir/.complete"
     ;;
   copy)
-    src=$2 dir=$3
+    src=$(realpath -m "$2") dir=$(realpath -m "$3")
     [[ -f $src/.complete ]] || { echo "no pristine prefix at $src" >&2; exit 1; }
     rm -rf "$dir"
     mkdir -p "$(dirname "$dir")"

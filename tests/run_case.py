@@ -1,0 +1,110 @@
+#!/usr/bin/env python3
+"""run_case.py [--unit] EXE CASE WORK: runs EXE on the case folder CASE (its files: README.md) in a fresh
+copy of the pristine prefix under WORK, at UTC+8. The program runs under a private X server and must wait in
+its box with the report complete and closed; --unit runs a test program without a display."""
+
+import datetime, glob, os, pathlib, pwd, socket, subprocess, sys, time, zoneinfo
+
+TOOLS = pathlib.Path(__file__).resolve().parents[1] / "tools"
+LOCALES = {"950": "zh_TW.UTF-8", "1252": "C", "932": "ja_JP.UTF-8"}
+CAPTIONS = {0: "報告產生完成", 2: "報告產生失敗"}
+failures = []
+
+
+def check(ok, message):
+    return ok or failures.append(message)
+
+
+def report_names(start, minutes):
+    """YYYYMMDDhhmm-user-COMPUTER.txt for `minutes` minutes from `start` on."""
+    user, computer = pwd.getpwuid(os.getuid()).pw_name, socket.gethostname().split(".")[0].upper()[:15]
+    return ["%s-%s-%s.txt" % ((start + datetime.timedelta(minutes=m)).strftime("%Y%m%d%H%M"), user, computer)
+            for m in range(minutes)]
+
+
+def desktop_files(desktop):
+    return {p.name: p.read_bytes() for p in desktop.iterdir() if p.is_file()}
+
+
+def xdotool(display, *args):
+    return subprocess.run(["xdotool", *args], env=dict(os.environ, DISPLAY=display), capture_output=True,
+                          timeout=30).stdout.decode("utf-8", "replace").strip()
+
+
+def run_with_box(exe, env, desktop):
+    """Runs the program on a private Xvfb. At its first window, the box, records the caption, the desktop's
+    files and who holds them open, then presses Return. Returns (exit code, box facts)."""
+    xvfb_fd, write_fd = os.pipe()
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1024x768x24", "-nolisten",
+                             "tcp"], pass_fds=(write_fd,), stderr=subprocess.DEVNULL)
+    os.close(write_fd)
+    display = ":" + os.fdopen(xvfb_fd).readline().strip()
+    program = subprocess.Popen([TOOLS / "wine-run.sh", exe], env=dict(env, DISPLAY=display))
+    try:
+        windows, deadline = [], time.monotonic() + 600  # the 32-bit program may run emulated
+        while not windows and program.poll() is None and time.monotonic() < deadline:
+            time.sleep(0.3)
+            windows = xdotool(display, "search", "--onlyvisible", "--name", ".").split()
+        if not windows:
+            return program.wait(timeout=10), None
+        held = subprocess.run(["find", *glob.glob("/proc/[0-9]*/fd"), "-lname", "%s/*" % desktop],
+                              capture_output=True, text=True).stdout.split()  # descriptors open on the desktop
+        box = dict(caption=xdotool(display, "getwindowname", windows[0]), files=desktop_files(desktop), held=held)
+        xdotool(display, "windowfocus", "--sync", windows[0], "key", "Return")
+        return program.wait(timeout=60), box
+    finally:
+        program.kill()
+        xvfb.kill()
+        xvfb.wait()
+        subprocess.run(["wineserver", "-w"], env=env, timeout=120)
+
+
+def check_run(exe, case, options, env, desktop, work):
+    target, codec = options.get("target"), "cp" + options.get("codepage", "950")
+    start = datetime.datetime.now(zoneinfo.ZoneInfo("Asia/Taipei")).replace(second=0, microsecond=0)
+    for name in report_names(start, 5) if target else []:
+        (desktop / name).mkdir() if target == "blocked" else (desktop / name).write_bytes(b"older report\r\n" * 99)
+    before = desktop_files(desktop)
+    code, box = run_with_box(exe, env, desktop)
+    after = desktop_files(desktop)
+    minutes = int((datetime.datetime.now(start.tzinfo) - start).total_seconds()) // 60 + 1  # of the run
+    want = 2 if target == "blocked" else 0
+    check(code == want, "exit code %s, expected %d" % (code, want))
+    if check(box, "no message box was shown"):
+        check(box["caption"] == CAPTIONS[want], "the box's caption is %r" % box["caption"])
+        check(box["files"] == after, "the desktop changed after the box was shown")
+        check(not box["held"], "the report was still open while the box was up: %s" % box["held"])
+    changed = [name for name in after if before.get(name) != after[name]]
+    if target == "blocked" or not check(len(changed) == 1, "%d report files were written" % len(changed)):
+        return check(not changed, "a report was written: %s" % changed)
+    check(changed[0] in report_names(start, minutes), "the report's name is %r" % changed[0])
+    check(target != "replaced" or changed[0] in before, "a new file instead of the one of the same name")
+    expected = (case / "expected.txt").read_text("utf-8").replace("\n", "\r\n")
+    if not check(after[changed[0]] == expected.encode(codec), "the report differs; see %s" % (work / "written.txt")):
+        (work / "written.txt").write_text(after[changed[0]].decode(codec, "replace"), "utf-8")
+
+
+def main(unit, exe, case, work):
+    options = dict(word.split("=", 1) for word in (case / "options").read_text().split()) \
+        if (case / "options").exists() else {}
+    prefix = work / "prefix"
+    subprocess.run([TOOLS / "wine-prefix.sh", "copy", os.environ["VESTIGIA_PRISTINE"], prefix], check=True)
+    if (case / "registry.reg").exists():
+        with open(prefix / "system.reg", "a", encoding="ascii") as reg:
+            reg.write("\n" + (case / "registry.reg").read_text("ascii"))
+    env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "LANG", "LANGUAGE")}
+    env.update(WINEPREFIX=str(prefix), TZ="Asia/Taipei", LC_ALL=LOCALES[options.get("codepage", "950")],
+               VESTIGIA_CASE="Z:" + str(case).replace("/", "\\"))
+    if unit:
+        code = subprocess.run([TOOLS / "wine-run.sh", exe], env=env, stdin=subprocess.DEVNULL).returncode
+        subprocess.run(["wineserver", "-w"], env=env, timeout=120)
+        check(code == 0, "%s exited with %d" % (exe.name, code))
+    else:
+        check_run(exe, case, options, env, prefix / "drive_c" / "users" / "Public" / "Desktop", work)
+    print("\n".join(failures) or "%s: passed" % case.name)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    unit = sys.argv[1] == "--unit"
+    sys.exit(main(unit, *(pathlib.Path(arg).resolve() for arg in sys.argv[1 + unit:])))

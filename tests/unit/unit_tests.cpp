@@ -1,0 +1,275 @@
+// What no end-to-end case reaches, in a prefix whose registry is the case that VESTIGIA_CASE names. The
+// global allocation functions count live blocks, and can make the n-th nothrow allocation after Arm() fail
+// (the only way the product's allocations fail) or run an action first (to change the registry inside a
+// scan).
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cwchar>
+#include <fstream>
+#include <iterator>
+#include <new>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "history/device_history.h"
+#include "registry/reg_key.h"
+#include "report/report_file.h"
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int);
+
+namespace {
+
+long live_blocks = 0, nothrow_calls = 0, fail_at = 0, act_at = 0;
+void (*action)() = nullptr;
+
+void Arm(long failAt, long actAt = 0, void (*act)() = nullptr) {
+  fail_at = failAt;
+  act_at = actAt;
+  action = act;
+  nothrow_calls = 0;
+}
+
+}  // namespace
+
+// The array and sized forms are defined in terms of these.
+void* operator new(std::size_t size) {
+  void* block = std::malloc(size ? size : 1);
+  live_blocks += block != nullptr;
+  return block ? block : throw std::bad_alloc();
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  if (++nothrow_calls == act_at) {
+    action();
+  }
+  return nothrow_calls == fail_at ? nullptr : operator new(size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t& nothrow) noexcept {
+  return operator new(size, nothrow);
+}
+void operator delete(void* block) noexcept {
+  live_blocks -= block != nullptr;
+  std::free(block);
+}
+void operator delete(void* block, std::size_t) noexcept {
+  operator delete(block);
+}
+
+namespace {
+
+const std::wstring kHeader = L"本機曾使用過 USB 大量存取裝置記錄:\r\n\r\n",
+                   kHeader2 = L"以下為不完整記錄:\r\n\r\n";
+
+wchar_t* Owned(const std::wstring& text) {
+  return std::wcscpy(new wchar_t[text.size() + 1], text.c_str());
+}
+
+// The text holds at most kReportTextUnits - 1 units and its terminator. Composition appends after what the
+// buffer holds, a header or a whole record at a time, and stops before the first that does not fit; the
+// guard units after the buffer stay untouched.
+TEST(Compose, StopsBeforeTheFirstPieceThatDoesNotFit) {
+  const std::wstring entry = L"裝置名稱: Z\r\n最後使用: 2\r\n\r\n", whole = kHeader + kHeader2 + entry;
+  const struct {
+    int spareUnits;  // room beyond what the whole report needs; negative: short by that much
+    std::wstring appended;
+  } cases[] = {
+      {0, whole}, {-1, kHeader + kHeader2}, {-static_cast<int>(whole.size() - kHeader.size()) - 1, L""}};
+  std::vector<wchar_t> buffer(kReportTextUnits + 64);
+  for (const auto& c : cases) {
+    const std::size_t prefill = kReportTextUnits - 1 - whole.size() - c.spareUnits;
+    std::fill(buffer.begin(), buffer.end(), L'\xFEFE');
+    std::fill(buffer.begin(), buffer.begin() + prefill, L'x');
+    buffer[prefill] = L'\0';
+    DeviceHistory store{DeviceHistory::Unscanned{}};
+    store.interfaces = new InterfaceRecord[1]{{0, Owned(L"Z"), Owned(L"2")}};
+    store.interfaceCount = 1;
+    store.ComposeReport(buffer.data());
+    store.Release();
+    EXPECT_EQ(std::wstring(buffer.data()), std::wstring(prefill, L'x') + c.appended) << c.spareUnits;
+    EXPECT_EQ(std::count(buffer.end() - 64, buffer.end(), L'\xFEFE'), 64) << c.spareUnits;
+  }
+}
+
+const std::wstring kUsbstor = L"SYSTEM\\CurrentControlSet\\Enum\\USBSTOR\\";
+const std::wstring kDisk =
+    L"SYSTEM\\CurrentControlSet\\Control\\DeviceClasses\\{53f56307-b6bf-11d0-94f2-00a0c91efb8b}\\";
+std::vector<std::wstring> added_keys, removed_keys;
+
+void ChangeKeys() {
+  for (const std::wstring& path : added_keys) {
+    HKEY key = nullptr;
+    RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
+    RegCloseKey(key);
+  }
+  for (const std::wstring& path : removed_keys) {
+    EXPECT_EQ(RegDeleteTreeW(HKEY_LOCAL_MACHINE, path.c_str()), ERROR_SUCCESS);
+  }
+}
+
+template <typename Record>
+std::vector<std::wstring> Names(const Record* records, int count) {
+  std::vector<std::wstring> names;
+  for (int i = 0; records && i < count; ++i) {
+    names.push_back(records[i].deviceKeyName ? records[i].deviceKeyName : L"(absent)");
+  }
+  return names;
+}
+
+// Keys that go or come after a scan counted them: the scan neither makes up a record for an index that no
+// longer exists nor fills more interface records than it counted (every one of which must be in use), and
+// the store frees all it holds. HKEY_LOCAL_MACHINE stands for an empty scratch key meanwhile.
+TEST(Scan, KeysChangedDuringTheScan) {
+  const std::wstring entry = kDisk + L"##?#USBSTOR#";
+  const struct {
+    std::vector<std::wstring> keys, added, removed;
+    long changeAt;  // the nothrow allocation before which the keys change
+    std::vector<std::wstring> devices, entries;
+  } cases[] = {
+      // clang-format off
+      // Allocation 2 is the record array: USBSTOR was counted.
+      {{kUsbstor + L"A\\1", kUsbstor + L"B\\1", kUsbstor + L"C\\1"}, {}, {kUsbstor + L"A"}, 2,
+       {L"B", L"C", L"(absent)"}, {}},
+      // Without USBSTOR, allocations 1 to 3 are the keys and 4 the record array: the entries were counted.
+      {{entry + L"A#1\\#", kDisk + L"x1", kDisk + L"x2"}, {entry + L"B#1\\#", entry + L"C#1\\#"}, {}, 4,
+       {}, {L"A", L"B", L"C"}},
+      // clang-format on
+  };
+  for (const auto& change : cases) {
+    HKEY scratch = nullptr;
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\VestigiaTests");
+    RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\VestigiaTests", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                    &scratch, nullptr);
+    RegOverridePredefKey(HKEY_LOCAL_MACHINE, scratch);
+    added_keys = change.keys;
+    removed_keys = {};
+    ChangeKeys();
+    added_keys = change.added;
+    removed_keys = change.removed;
+    const long baseline = live_blocks;
+    Arm(0, change.changeAt, ChangeKeys);
+    DeviceHistory store;
+    Arm(0);
+    RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
+    RegCloseKey(scratch);
+    EXPECT_EQ(Names(store.devices, store.deviceCount), change.devices);
+    EXPECT_EQ(Names(store.interfaces, store.interfaceCount), change.entries);
+    store.Release();
+    EXPECT_EQ(live_blocks, baseline);
+  }
+}
+
+TEST(Scan, KeysAreOpenedForReadingOnly) {
+  RegKey key(HKEY_LOCAL_MACHINE, kUsbstor.c_str());
+  ASSERT_NE(key.Handle(), nullptr);
+  EXPECT_EQ(RegSetValueExW(key.Handle(), L"Written", 0, REG_SZ, reinterpret_cast<const BYTE*>(L""), 2),
+            ERROR_ACCESS_DENIED);
+  key.Close();
+}
+
+TEST(ReportFile, PathZeroFillsEveryFieldAndFollowsTheFolder) {
+  wchar_t path[ReportFile::kPathUnits];
+  EXPECT_TRUE(
+      ReportFile::FormatPath(path, L"C:\\Users\\Public\\Desktop", {2006, 1, 0, 1, 9, 5, 0, 0}, L"王", L"PC"));
+  EXPECT_STREQ(path, L"C:\\Users\\Public\\Desktop\\200601010905-王-PC.txt");
+  EXPECT_TRUE(ReportFile::FormatPath(path, L"C:\\", {999, 12, 0, 31, 23, 59, 0, 0}, L"Unknown", L"PC"));
+  EXPECT_STREQ(path, L"C:\\\\099912312359-Unknown-PC.txt");
+}
+
+// New handles take the lowest free slots, so a handle left open changes the values of the next ones.
+std::vector<HANDLE> NextHandleValues() {
+  std::vector<HANDLE> events;
+  for (int i = 0; i < 16; ++i) {
+    events.push_back(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  }
+  std::for_each(events.begin(), events.end(), CloseHandle);
+  return events;
+}
+
+TEST(ReportFile, ShellUserIsTheAccountOfExplorerAndEveryHandleIsClosed) {
+  GetDesktopWindow();  // Wine starts its shell, explorer.exe, with the desktop; Windows runs it all session.
+  wchar_t name[ReportFile::kAccountNameUnits] = {};
+  ReportFile::GetShellUserName(name);
+  const std::vector<HANDLE> before = NextHandleValues();
+  ReportFile::GetShellUserName(name);
+  EXPECT_STREQ(name, _wgetenv(L"USERNAME"));
+  EXPECT_EQ(NextHandleValues(), before) << "a handle was left open";
+}
+
+// In UTF-8 a report can need more than two bytes per UTF-16 unit: the output buffer must follow the
+// converter.
+TEST(ReportFile, WritesAReportThatNeedsMoreThanTwoBytesPerUnitWhole) {
+  ReportFile file;
+  ASSERT_TRUE(file.Create());
+  EXPECT_TRUE(file.Write(std::wstring(100000, L'\x4E2D').c_str(), CP_UTF8));
+  file.Close();
+  WIN32_FILE_ATTRIBUTE_DATA written = {};
+  EXPECT_TRUE(GetFileAttributesExW(file.Path(), GetFileExInfoStandard, &written));
+  EXPECT_EQ(written.nFileSizeLow, 300000u);
+  DeleteFileW(file.Path());
+}
+
+std::string ReadBytes(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+std::wstring Decoded(const std::string& bytes, UINT codePage) {
+  std::wstring text(bytes.size(), L'\0');
+  text.resize(MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0],
+                                  static_cast<int>(text.size())));
+  return text;
+}
+
+// One run of the program, which must free all it allocated: its exit code and the bytes of the files it
+// left on the all-users desktop (deleted afterwards).
+int RunProgram(std::vector<std::string>& files) {
+  wchar_t noArguments[] = L"";
+  const long liveBlocks = live_blocks;
+  const int exitCode = wWinMain(GetModuleHandleW(nullptr), nullptr, noArguments, SW_SHOWDEFAULT);
+  EXPECT_EQ(live_blocks, liveBlocks) << "memory left allocated";
+  const std::string desktop = std::string(std::getenv("PUBLIC")) + "\\Desktop\\";
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((desktop + "*.txt").c_str(), &found);
+  for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found)) {
+    files.push_back(ReadBytes(desktop + found.cFileName));
+    DeleteFileA((desktop + found.cFileName).c_str());
+  }
+  FindClose(search);
+  return exitCode;
+}
+
+// Fails every nothrow allocation of a run in turn: the text, the store and the report file end the run at
+// once (exit 1, no file); the conversion buffer ends it with the report not saved (exit 2, an empty file);
+// any other, inside the scans, leaves a store with fewer records (exit 0, a report of whole records).
+TEST(Run, EveryFailedAllocationEndsTheRunInOrderAndFreesEverything) {
+  const std::wstring line = L"[^\r\n]*\r\n", name = L"裝置名稱: " + line, last = L"最後使用: " + line;
+  const std::wstring device = L"驅動程式: " + line + name + L"裝置種類: " + line + L"首次使用: " + line;
+  const std::wregex wholeRecords(kHeader + L"(" + device + last + L"\r\n)*" + kHeader2 + L"(" + device +
+                                 L"\r\n)*(" + name + last + L"\r\n)*");
+  const std::wstring expected =
+      Decoded(ReadBytes(std::string(std::getenv("VESTIGIA_CASE")) + "\\expected.txt"), CP_UTF8);
+  std::vector<std::string> files;
+  Arm(0);
+  ASSERT_EQ(RunProgram(files), 0);
+  const long allocations = nothrow_calls;
+  ASSERT_EQ(files.size(), 1u);
+  ASSERT_EQ(Decoded(files[0], CP_ACP), std::regex_replace(expected, std::wregex(L"\n"), L"\r\n"));
+  for (long n = 1; n <= allocations; ++n) {
+    files.clear();
+    Arm(n);
+    const int exitCode = RunProgram(files);
+    Arm(0);
+    const int expectedExit = n <= 2 || n == allocations - 1 ? 1 : n == allocations ? 2 : 0;
+    EXPECT_EQ(exitCode, expectedExit) << "allocation " << n;
+    EXPECT_EQ(files.size(), expectedExit == 1 ? 0u : 1u) << "allocation " << n;
+    for (const std::string& file : files) {
+      EXPECT_TRUE(expectedExit == 2 ? file.empty() : std::regex_match(Decoded(file, CP_ACP), wholeRecords))
+          << "allocation " << n << ": " << file;
+    }
+  }
+}
+
+}  // namespace
