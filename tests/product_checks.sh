@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # product_checks.sh SOURCE_DIR WIN32_EXE WIN64_EXE
 # The form of both executables, read from the files: machine, GUI subsystem, no symbols, system DLLs only,
-# no registry function that writes, and the resources in Chinese (Taiwan), with version 1.0.1.2. The
-# release build, made from scratch, must give the same bytes as WIN32_EXE.
+# no registry function that writes, the resources in Chinese (Taiwan) with version 1.0.1.2, and a manifest
+# that asks for administrator rights (the all-users desktop needs them). The release build, made from
+# scratch, must give the same bytes as WIN32_EXE.
 set -uo pipefail
 src=$1 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
@@ -21,6 +22,7 @@ check() {
   [[ $(grep -cE '^(14/10[78]|6/7|16/1|24/1)/1028$' <<<"$resources") == 5 ]] ||
     fail "$exe: resources missing: $(echo $resources)"
   grep -v '/1028$' <<<"$resources" && fail "$exe: resources in other languages"
+  wrestool -x --raw --type=24 "$exe" | grep -q 'level="requireAdministrator"' || fail "$exe: does not ask to be elevated"
   # VS_FIXEDFILEINFO: signature, structure version, file and product version 1.0.1.2; last, the
   # Translation 0x0404 with code page 1200.
   version=$(wrestool -x --raw --type=16 "$exe" | od -An -tx1 -v | tr -d ' \n')

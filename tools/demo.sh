@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the program and runs it once on a sample registry (a few USB sticks and a USB DVD drive, filling
+# Builds the program we ship (the 32-bit executable) and runs it once on a sample registry (a few USB sticks and a USB DVD drive, filling
 # all three report sections) in a demo Wine prefix under build/demo. The completion box is shown for real:
 # on $DISPLAY, where the user presses OK; otherwise on a private Xvfb inside a small Wine desktop (which
 # draws the frame and caption), where it is photographed and dismissed. Prints the report's path and the
@@ -9,9 +9,13 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
 tools/setup.sh
-cmake --preset win64 >/dev/null
-cmake --build --preset win64 --target vestigia >/dev/null
-exe=$root/build/win64/vestigia.exe
+cmake --preset win32 >/dev/null
+cmake --build --preset win32 >/dev/null
+exe=$root/build/win32/vestigia.exe
+echo "Running the program we ship, the 32-bit $exe, under Wine (WoW64)."
+if grep -qx enabled /proc/sys/fs/binfmt_misc/qemu-i386 2>/dev/null; then
+  echo "This machine cannot run 32-bit code itself: QEMU emulates it, so the run takes a minute or more."
+fi
 demo=$root/build/demo
 export WINEPREFIX=$demo/prefix
 # The run sees UTC+8 and code page 950.

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# wine-prefix.sh pristine DIR      makes a fresh Wine prefix in DIR, unless one is already there.
+# wine-prefix.sh pristine DIR      makes a fresh Wine prefix in DIR, with its 32-bit side, unless one is
+#                                  already there.
 # wine-prefix.sh copy PRISTINE DIR makes DIR a fresh copy of a pristine prefix, replacing what was there.
 #   The large, read-only tree of Wine's own files is shared through hard links; the registry files,
 #   which Wine rewrites, are real copies, so a run never changes the pristine prefix.
@@ -10,11 +11,13 @@ source "$here/wine-env.sh"
 case "${1:-}" in
   pristine)
     dir=$(realpath -m "$2")
-    [[ -f $dir/system.reg && -f $dir/.complete ]] && exit 0
+    wow64=$dir/drive_c/windows/syswow64/kernel32.dll
+    [[ -f $dir/.complete && -f $wow64 ]] && exit 0
     rm -rf "$dir"
     mkdir -p "$(dirname "$dir")"
     WINEPREFIX=$dir /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 </dev/null
     WINEPREFIX=$dir wineserver -w
+    [[ -f $wow64 ]] || { echo "wine-prefix.sh: $dir has no 32-bit side (is wine32:i386 installed?)" >&2; exit 1; }
     touch "$dir/.complete"
     ;;
   copy)
