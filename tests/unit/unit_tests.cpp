@@ -96,16 +96,19 @@ TEST(Compose, StopsBeforeTheFirstPieceThatDoesNotFit) {
 const std::wstring kUsbstor = L"SYSTEM\\CurrentControlSet\\Enum\\USBSTOR\\";
 const std::wstring kDisk =
     L"SYSTEM\\CurrentControlSet\\Control\\DeviceClasses\\{53f56307-b6bf-11d0-94f2-00a0c91efb8b}\\";
-std::vector<std::wstring> added_keys, removed_keys;
+const std::vector<std::wstring>* pending_changes = nullptr;
 
-void ChangeKeys() {
-  for (const std::wstring& path : added_keys) {
+// Creates each key of `paths` under HKEY_LOCAL_MACHINE, or deletes it with its subkeys when its path begins
+// with "-".
+void ChangeKeys(const std::vector<std::wstring>& paths) {
+  for (const std::wstring& path : paths) {
     HKEY key = nullptr;
-    RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
-    RegCloseKey(key);
-  }
-  for (const std::wstring& path : removed_keys) {
-    EXPECT_EQ(RegDeleteTreeW(HKEY_LOCAL_MACHINE, path.c_str()), ERROR_SUCCESS);
+    if (path[0] == L'-') {
+      EXPECT_EQ(RegDeleteTreeW(HKEY_LOCAL_MACHINE, path.c_str() + 1), ERROR_SUCCESS);
+    } else if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key,
+                               nullptr) == ERROR_SUCCESS) {
+      RegCloseKey(key);
+    }
   }
 }
 
@@ -124,32 +127,29 @@ std::vector<std::wstring> Names(const Record* records, int count) {
 TEST(Scan, KeysChangedDuringTheScan) {
   const std::wstring entry = kDisk + L"##?#USBSTOR#";
   const struct {
-    std::vector<std::wstring> keys, added, removed;
+    std::vector<std::wstring> keys, changes;
     long changeAt;  // the nothrow allocation before which the keys change
     std::vector<std::wstring> devices, entries;
   } cases[] = {
       // clang-format off
       // Allocation 2 is the record array: USBSTOR was counted.
-      {{kUsbstor + L"A\\1", kUsbstor + L"B\\1", kUsbstor + L"C\\1"}, {}, {kUsbstor + L"A"}, 2,
+      {{kUsbstor + L"A\\1", kUsbstor + L"B\\1", kUsbstor + L"C\\1"}, {L"-" + kUsbstor + L"A"}, 2,
        {L"B", L"C", L"(absent)"}, {}},
       // Without USBSTOR, allocations 1 to 3 are the keys and 4 the record array: the entries were counted.
-      {{entry + L"A#1\\#", kDisk + L"x1", kDisk + L"x2"}, {entry + L"B#1\\#", entry + L"C#1\\#"}, {}, 4,
+      {{entry + L"A#1\\#", kDisk + L"x1", kDisk + L"x2"}, {entry + L"B#1\\#", entry + L"C#1\\#"}, 4,
        {}, {L"A", L"B", L"C"}},
       // clang-format on
   };
   for (const auto& change : cases) {
     HKEY scratch = nullptr;
-    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\VestigiaTests");
-    RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\VestigiaTests", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                    &scratch, nullptr);
+    RegCreateKeyExW(HKEY_CURRENT_USER,
+                    (L"Software\\VestigiaTests\\" + std::to_wstring(change.changeAt)).c_str(), 0, nullptr, 0,
+                    KEY_ALL_ACCESS, nullptr, &scratch, nullptr);
     RegOverridePredefKey(HKEY_LOCAL_MACHINE, scratch);
-    added_keys = change.keys;
-    removed_keys = {};
-    ChangeKeys();
-    added_keys = change.added;
-    removed_keys = change.removed;
+    ChangeKeys(change.keys);
+    pending_changes = &change.changes;
     const long baseline = live_blocks;
-    Arm(0, change.changeAt, ChangeKeys);
+    Arm(0, change.changeAt, [] { ChangeKeys(*pending_changes); });
     DeviceHistory store;
     Arm(0);
     RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
