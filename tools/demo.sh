@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Builds the program we ship (the 32-bit executable) and runs it once on a sample registry (a few USB sticks and a USB DVD drive, filling
-# all three report sections) in a demo Wine prefix under build/demo. The completion box is shown for real:
-# on $DISPLAY, where the user presses OK; otherwise on a private Xvfb inside a small Wine desktop (which
-# draws the frame and caption), where it is photographed and dismissed. Prints the report's path and the
-# report converted to UTF-8.
+# Builds the program we ship (the 32-bit executable) and runs it once on a sample registry (a few USB sticks
+# and a USB DVD drive, filling all three report sections) in a demo Wine prefix under build/demo. The box is
+# shown for real: on $DISPLAY, where the user presses OK; otherwise on a private Xvfb inside a small Wine
+# desktop (which draws the frame and caption), where it is photographed and dismissed. Prints the report's
+# path and the report converted to UTF-8.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -19,7 +19,7 @@ fi
 demo=$root/build/demo
 export WINEPREFIX=$demo/prefix
 # The run sees UTC+8 and code page 950.
-run() { env -u LANG -u LANGUAGE TZ=Asia/Taipei LC_ALL=zh_TW.UTF-8 tools/wine-run.sh "$exe"; }
+run() { TZ=Asia/Taipei LC_ALL=zh_TW.UTF-8 tools/wine-run.sh "$exe"; }
 tools/wine-prefix.sh copy build/win64/wine/pristine "$WINEPREFIX"
 printf '\n' >>"$WINEPREFIX/system.reg"
 cat tests/cases/three_sections/registry.reg >>"$WINEPREFIX/system.reg"
