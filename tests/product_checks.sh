@@ -11,8 +11,8 @@ fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 check() {
   local exe=$1 format=$2 objdump=$3 headers resources version
   headers=$("$objdump" -p "$exe") || { fail "$exe: unreadable"; return; }
-  [[ $(file -b "$exe") == "$format executable (GUI)"* ]] || fail "$exe: not a $format GUI executable"
-  grep -q '^no symbols' <<<"$("$objdump" -t "$exe")" || fail "$exe: has a symbol table"
+  [[ $(file -b "$exe") == "$format executable (GUI) "*"(stripped to external PDB)"* ]] ||
+    fail "$exe: not a stripped $format GUI executable"
   grep -i 'DLL Name' <<<"$headers" | grep -viE ': (kernel32|msvcrt|user32|advapi32|shell32)\.dll$' &&
     fail "$exe: imports more than the system DLLs above"
   grep -E '\bReg(Set|Create|Delete|Save|Restore|Load|Replace|Rename|Copy|Flush|UnLoad)' <<<"$headers" &&

@@ -15,8 +15,7 @@ def check(ok, message):
     return ok or failures.append(message)
 
 
-def report_names(start, minutes):
-    """YYYYMMDDhhmm-user-COMPUTER.txt for `minutes` minutes from `start` on."""
+def report_names(start, minutes):  # YYYYMMDDhhmm-user-COMPUTER.txt for `minutes` minutes from `start` on
     user, computer = pwd.getpwuid(os.getuid()).pw_name, socket.gethostname().split(".")[0].upper()[:15]
     return ["%s-%s-%s.txt" % ((start + datetime.timedelta(minutes=m)).strftime("%Y%m%d%H%M"), user, computer)
             for m in range(minutes)]
