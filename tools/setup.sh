@@ -16,7 +16,7 @@ packages=(
   icoutils file
 )
 
-install() {
+install_missing() {
   local missing=() p
   for p in "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -29,7 +29,7 @@ install() {
 
 # wine32 comes from the i386 architecture.
 dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
-install "${packages[@]}"
+install_missing "${packages[@]}"
 
 # A 96-byte static i386 Linux program that exits with 42: does this machine run 32-bit x86 code?
 probe=$(mktemp)
@@ -39,7 +39,7 @@ chmod +x "$probe"
 runs_32bit() { "$probe" 2>/dev/null; [[ $? == 42 ]]; }
 if ! runs_32bit; then
   echo "setup: this machine cannot run 32-bit x86 programs itself; registering QEMU's emulator for them" >&2
-  install qemu-user-static
+  install_missing qemu-user-static
   binfmt=/proc/sys/fs/binfmt_misc
   [[ -e $binfmt/register ]] || mount -t binfmt_misc binfmt_misc "$binfmt" || true
   [[ -e $binfmt/qemu-i386 ]] ||
