@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cwchar>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <new>
@@ -200,13 +201,11 @@ TEST(ReportFile, WritesAReportThatNeedsMoreThanTwoBytesPerUnitWhole) {
   ASSERT_TRUE(file.Create());
   EXPECT_TRUE(file.Write(std::wstring(100000, L'\x4E2D').c_str(), CP_UTF8));
   file.Close();
-  WIN32_FILE_ATTRIBUTE_DATA written = {};
-  EXPECT_TRUE(GetFileAttributesExW(file.Path(), GetFileExInfoStandard, &written));
-  EXPECT_EQ(written.nFileSizeLow, 300000u);
+  EXPECT_EQ(std::filesystem::file_size(file.Path()), 300000u);
   DeleteFileW(file.Path());
 }
 
-std::string ReadBytes(const std::string& path) {
+std::string ReadBytes(const std::filesystem::path& path) {
   std::ifstream file(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(file), {});
 }
@@ -225,14 +224,11 @@ int RunProgram(std::vector<std::string>& files) {
   const long liveBlocks = live_blocks;
   const int exitCode = wWinMain(GetModuleHandleW(nullptr), nullptr, noArguments, SW_SHOWDEFAULT);
   EXPECT_EQ(live_blocks, liveBlocks) << "memory left allocated";
-  const std::string desktop = std::string(std::getenv("PUBLIC")) + "\\Desktop\\";
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((desktop + "*.txt").c_str(), &found);
-  for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found)) {
-    files.push_back(ReadBytes(desktop + found.cFileName));
-    DeleteFileA((desktop + found.cFileName).c_str());
+  for (const auto& file :
+       std::filesystem::directory_iterator(std::filesystem::path(_wgetenv(L"PUBLIC")) / "Desktop")) {
+    files.push_back(ReadBytes(file.path()));
+    std::filesystem::remove(file.path());
   }
-  FindClose(search);
   return exitCode;
 }
 
@@ -245,7 +241,7 @@ TEST(Run, EveryFailedAllocationEndsTheRunInOrderAndFreesEverything) {
   const std::wregex wholeRecords(kHeader + L"(" + device + last + L"\r\n)*" + kHeader2 + L"(" + device +
                                  L"\r\n)*(" + name + last + L"\r\n)*");
   const std::wstring expected =
-      Decoded(ReadBytes(std::string(std::getenv("VESTIGIA_CASE")) + "\\expected.txt"), CP_UTF8);
+      Decoded(ReadBytes(std::filesystem::path(_wgetenv(L"VESTIGIA_CASE")) / "expected.txt"), CP_UTF8);
   std::vector<std::string> files;
   Arm(0);
   ASSERT_EQ(RunProgram(files), 0);
