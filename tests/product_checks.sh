@@ -22,7 +22,7 @@ check() {
   [[ $(grep -cE '^(14/10[78]|6/7|16/1|24/1)/1028$' <<<"$resources") == 5 ]] ||
     fail "$exe: resources missing: $(echo $resources)"
   grep -v '/1028$' <<<"$resources" && fail "$exe: resources in other languages"
-  wrestool -x --raw --type=24 "$exe" | grep -q 'level="requireAdministrator"' || fail "$exe: does not ask to be elevated"
+  [[ $(wrestool -x --raw --type=24 "$exe") == *'level="requireAdministrator"'* ]] || fail "$exe: does not ask to be elevated"
   # VS_FIXEDFILEINFO: signature, structure version, file and product version 1.0.1.2; last, the
   # Translation 0x0404 with code page 1200.
   version=$(wrestool -x --raw --type=16 "$exe" | od -An -tx1 -v | tr -d ' \n')
