@@ -2,8 +2,8 @@
 # product_checks.sh SOURCE_DIR WIN32_EXE WIN64_EXE
 # The form of both executables, read from the files: machine, GUI subsystem, no symbols, system DLLs only,
 # no registry function that writes, the resources in Chinese (Taiwan) with version 1.0.1.2, and a manifest
-# that asks for administrator rights (the all-users desktop needs them). The release build, made from
-# scratch, must give the same bytes as WIN32_EXE.
+# that asks for administrator rights (the all-users desktop needs them); for WIN32_EXE, what Windows XP
+# needs. The release build, made from scratch, must give the same bytes as WIN32_EXE.
 set -uo pipefail
 src=$1 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
@@ -30,7 +30,28 @@ check() {
   [[ $version == *0404b004 ]] || fail "$exe: version language is not 0x0404 with code page 1200"
 }
 
+# The 32-bit program must start on Windows XP SP3: a PE header whose versions XP's loader accepts, a
+# manifest its parser reads (one namespace declaration per element), and only imports reviewed for XP.
+xp() {
+  local exe=$1 headers manifest
+  headers=$(i686-w64-mingw32-objdump -p "$exe")
+  awk '/^M(aj|in)or(OSystem|Subsystem)Version/ {v[$1] = $2}
+       END {exit !(v["MajorOSystemVersion"] * 100 + v["MinorOSystemVersion"] <= 501 &&
+                   v["MajorSubsystemVersion"] * 100 + v["MinorSubsystemVersion"] <= 501)}' <<<"$headers" ||
+    fail "$exe: the PE header asks for a Windows later than XP"
+  manifest=$(wrestool -x --raw --type=24 "$exe")
+  python3 -c 'import sys, xml.dom.minidom; xml.dom.minidom.parseString(sys.stdin.buffer.read())' <<<"$manifest" ||
+    fail "$exe: the manifest is not well-formed XML"
+  grep -oE '<[^>]+>' <<<"$manifest" | grep -E 'xmlns.*xmlns' && fail "$exe: an element declares two namespaces"
+  awk '$2 > 5.1 {print "FAIL: reviewed as newer than XP: " $0; bad = 1} END {exit bad}' <(grep -v '^#' "$src/tests/xp_imports.txt") ||
+    fail "$src/tests/xp_imports.txt lists imports that XP lacks"
+  diff <(grep -v '^#' "$src/tests/xp_imports.txt" | cut -d' ' -f1 | LC_ALL=C sort) \
+    <(awk '/DLL Name/ {dll = $3} /^\t[0-9a-f]+\t +[0-9]+ +[A-Za-z_]/ {print dll "!" $3}' <<<"$headers" | LC_ALL=C sort) ||
+    fail "$exe: its imports (>) differ from those reviewed for Windows XP (<) in tests/xp_imports.txt"
+}
+
 check "$2" PE32 i686-w64-mingw32-objdump
+xp "$2"
 check "$3" PE32+ x86_64-w64-mingw32-objdump
 
 release=$(bash "$src/tools/release.sh" 2>/dev/null) || fail "the release build failed"
