@@ -41,8 +41,9 @@ def main():
     env = dict(os.environ, WINEPREFIX=str(PREFIX), TZ="Asia/Taipei", LC_ALL="zh_TW.UTF-8")
     wine = lambda *args: subprocess.run([ROOT / "tools" / "wine-run.sh", *args], env=env, check=True,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=900)
-    subprocess.run([ROOT / "tools" / "wine-prefix.sh", "copy", ROOT / "build" / "win64" / "wine" / "pristine",
-                    PREFIX], check=True)
+    pristine = ROOT / "build" / "win64" / "wine" / "pristine"
+    subprocess.run([ROOT / "tools" / "wine-prefix.sh", "pristine", pristine], check=True)
+    subprocess.run([ROOT / "tools" / "wine-prefix.sh", "copy", pristine, PREFIX], check=True)
     with open(PREFIX / "system.reg", "a", encoding="ascii") as reg:
         reg.write("\n" + registry())
     desktop = PREFIX / "drive_c" / "users" / "Public" / "Desktop"

@@ -20,7 +20,8 @@ demo=$root/build/demo
 export WINEPREFIX=$demo/prefix
 # The run sees UTC+8 and code page 950.
 run() { TZ=Asia/Taipei LC_ALL=zh_TW.UTF-8 tools/wine-run.sh "$exe"; }
-tools/wine-prefix.sh copy build/win64/wine/pristine "$WINEPREFIX"
+tools/wine-prefix.sh pristine "$demo/pristine"
+tools/wine-prefix.sh copy "$demo/pristine" "$WINEPREFIX"
 printf '\n' >>"$WINEPREFIX/system.reg"
 cat tests/cases/three_sections/registry.reg >>"$WINEPREFIX/system.reg"
 desktop=$WINEPREFIX/drive_c/users/Public/Desktop

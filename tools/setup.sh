@@ -1,15 +1,14 @@
 #!/usr/bin/env bash
 # Installs every Debian package that the build, the tests and the demo need, makes sure that 32-bit Windows
 # programs can run (Wine's 32-bit side, and QEMU's user-mode emulator where this machine cannot run 32-bit
-# x86 code itself), and makes the pristine Wine prefix that the tests and the demo copy. Idempotent: apt is
-# asked only when something is missing, and nothing is emulated where 32-bit code runs natively.
+# x86 code itself). Idempotent: apt is asked only when something is missing, and nothing is emulated where
+# 32-bit code runs natively. The Wine prefixes are made by the tests and the demo themselves.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
 export DEBIAN_FRONTEND=noninteractive
 
 packages=(
   cmake ninja-build python3
-  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64
+  g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-posix binutils-mingw-w64
   googletest
   wine wine64 wine32:i386
   xvfb xdotool imagemagick fonts-wqy-zenhei
@@ -52,5 +51,3 @@ if ! runs_32bit; then
     exit 1
   fi
 fi
-
-"$root/tools/wine-prefix.sh" pristine "$root/build/win64/wine/pristine"

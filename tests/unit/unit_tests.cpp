@@ -20,6 +20,9 @@
 #include "registry/reg_key.h"
 #include "report/report_file.h"
 
+// After the product headers: <shlwapi.h> brings the COM headers' `interface` macro.
+#include <shlwapi.h>
+
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int);
 
 namespace {
@@ -101,7 +104,7 @@ void ChangeKeys(const std::vector<std::wstring>& paths) {
   for (const std::wstring& path : paths) {
     HKEY key = nullptr;
     if (path[0] == L'-') {
-      EXPECT_EQ(RegDeleteTreeW(HKEY_LOCAL_MACHINE, path.c_str() + 1), ERROR_SUCCESS);
+      EXPECT_EQ(SHDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str() + 1), static_cast<DWORD>(ERROR_SUCCESS));
     } else if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key,
                                nullptr) == ERROR_SUCCESS) {
       RegCloseKey(key);
