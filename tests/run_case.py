@@ -61,20 +61,21 @@ def run_with_box(exe, env, desktop):
 def check_run(exe, case, options, env, desktop, work):
     target, codec = options.get("target"), "cp" + options.get("codepage", "950")
     start = datetime.datetime.now(zoneinfo.ZoneInfo("Asia/Taipei")).replace(second=0, microsecond=0)
-    for name in report_names(start, 5) if target else []:
-        (desktop / name).mkdir() if target == "blocked" else (desktop / name).write_bytes(b"older report\r\n" * 99)
+    for path in [desktop / name for name in report_names(start, 5)] if target else []:
+        {"blocked": path.mkdir, "full": lambda: path.symlink_to("/dev/full"),
+         "replaced": lambda: path.write_bytes(b"older report\r\n" * 99)}[target]()
     before = desktop_files(desktop)
     code, box = run_with_box(exe, env, desktop)
     after = desktop_files(desktop)
     minutes = int((datetime.datetime.now(start.tzinfo) - start).total_seconds()) // 60 + 1  # of the run
-    want = 2 if target == "blocked" else 0
+    want = 2 if target in ("blocked", "full") else 0
     check(code == want, "exit code %s, expected %d" % (code, want))
     if check(box, "no message box was shown"):
         check(box["caption"] == CAPTIONS[want], "the box's caption is %r" % box["caption"])
         check(box["files"] == after, "the desktop changed after the box was shown")
         check(not box["held"], "the report was still open while the box was up: %s" % box["held"])
     changed = [name for name in after if before.get(name) != after[name]]
-    if target == "blocked" or not check(len(changed) == 1, "%d report files were written" % len(changed)):
+    if want or not check(len(changed) == 1, "%d report files were written" % len(changed)):
         return check(not changed, "a report was written: %s" % changed)
     check(changed[0] in report_names(start, minutes), "the report's name is %r" % changed[0])
     check(target != "replaced" or changed[0] in before, "a new file instead of the one of the same name")

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <tlhelp32.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cwchar>
@@ -188,16 +190,6 @@ std::vector<HANDLE> NextHandleValues() {
   return events;
 }
 
-TEST(ReportFile, ShellUserIsTheAccountOfExplorerAndEveryHandleIsClosed) {
-  GetDesktopWindow();  // Wine starts its shell, explorer.exe, with the desktop; Windows runs it all session.
-  wchar_t name[ReportFile::kAccountNameUnits] = {};
-  ReportFile::GetShellUserName(name);
-  const std::vector<HANDLE> before = NextHandleValues();
-  ReportFile::GetShellUserName(name);
-  EXPECT_STREQ(name, _wgetenv(L"USERNAME"));
-  EXPECT_EQ(NextHandleValues(), before) << "a handle was left open";
-}
-
 // In UTF-8 a report needs more than two bytes per UTF-16 unit: the output buffer follows the converter.
 TEST(ReportFile, WritesAReportThatNeedsMoreThanTwoBytesPerUnitWhole) {
   ReportFile file;
@@ -263,6 +255,56 @@ TEST(Run, EveryFailedAllocationEndsTheRunInOrderAndFreesEverything) {
       EXPECT_TRUE(expectedExit == 2 ? file.empty() : std::regex_match(Decoded(file, CP_ACP), wholeRecords))
           << "allocation " << n << ": " << file;
     }
+  }
+}
+
+// Ends every process whose executable is named explorer.exe in any letter case.
+void EndShellProcesses() {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+    HANDLE shell = _wcsicmp(entry.szExeFile, L"explorer.exe") == 0
+                       ? OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID)
+                       : nullptr;
+    if (shell && TerminateProcess(shell, 0)) {
+      WaitForSingleObject(shell, INFINITE);
+    }
+    CloseHandle(shell);
+  }
+  CloseHandle(snapshot);
+}
+
+// The shell is the process whose executable's whole name is EXPLORER.EXE in any ASCII letter case; its
+// token's user names the report, "Unknown" when there is none, and the lookup closes every handle it
+// opens. Runs last: it ends Wine's own shell, then lists a suspended copy of this program under each name.
+TEST(ShellUser, IsTheUserOfTheProcessNamedExplorerExe) {
+  EndShellProcesses();
+  ReportFile file;
+  file.BuildPath();
+  EXPECT_NE(std::wcsstr(file.Path(), L"-Unknown-"), nullptr) << file.Path();
+  const std::pair<const wchar_t*, const wchar_t*> cases[] = {
+      {L"explorerx.exe", L""}, {L"explorer.exe.exe", L""}, {L"Explorer.exe", _wgetenv(L"USERNAME")}};
+  wchar_t self[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  for (const auto& [exeName, user] : cases) {
+    const std::filesystem::path copy = std::filesystem::temp_directory_path() / exeName;
+    std::filesystem::copy_file(self, copy, std::filesystem::copy_options::overwrite_existing);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION listed = {};
+    ASSERT_TRUE(CreateProcessW(copy.c_str(), nullptr, nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+                               nullptr, &startup, &listed));
+    wchar_t name[ReportFile::kAccountNameUnits] = {};
+    ReportFile::GetShellUserName(name);
+    const std::vector<HANDLE> before = NextHandleValues();
+    ReportFile::GetShellUserName(name);
+    EXPECT_STREQ(name, user) << exeName;
+    EXPECT_EQ(NextHandleValues(), before) << exeName << ": a handle was left open";
+    TerminateProcess(listed.hProcess, 0);
+    WaitForSingleObject(listed.hProcess, INFINITE);
+    CloseHandle(listed.hThread);
+    CloseHandle(listed.hProcess);
   }
 }
 
