@@ -25,6 +25,11 @@ def desktop_files(desktop):
     return {p.name: p.read_bytes() for p in desktop.iterdir() if p.is_file()}
 
 
+def end_session(env):  # also when the session's own end was not reached
+    subprocess.run(["wineserver", "-k"], env=env, stderr=subprocess.DEVNULL)
+    subprocess.run(["wineserver", "-w"], env=env, timeout=120)
+
+
 def xdotool(display, *args):
     return subprocess.run(["xdotool", *args], env=dict(os.environ, DISPLAY=display), capture_output=True,
                           timeout=30).stdout.decode("utf-8", "replace").strip()
@@ -38,7 +43,7 @@ def run_with_box(exe, env, desktop):
                              "tcp"], pass_fds=(write_fd,), stderr=subprocess.DEVNULL)
     os.close(write_fd)
     display = ":" + os.fdopen(xvfb_fd).readline().strip()
-    program = subprocess.Popen([TOOLS / "wine-run.sh", exe], env=dict(env, DISPLAY=display))
+    program = subprocess.Popen([TOOLS / "wine-session.sh", exe], env=dict(env, DISPLAY=display))
     try:
         windows, deadline = [], time.monotonic() + 600  # the 32-bit program may run emulated
         while not windows and program.poll() is None and time.monotonic() < deadline:
@@ -55,7 +60,7 @@ def run_with_box(exe, env, desktop):
         program.kill()
         xvfb.kill()
         xvfb.wait()
-        subprocess.run(["wineserver", "-w"], env=env, timeout=120)
+        end_session(env)
 
 
 def check_run(exe, case, options, env, desktop, work):
@@ -96,8 +101,8 @@ def main(unit, exe, case, work):
     env.update(WINEPREFIX=str(prefix), TZ="Asia/Taipei", LC_ALL=LOCALES[options.get("codepage", "950")],
                VESTIGIA_CASE="Z:" + str(case).replace("/", "\\"))
     if unit:
-        code = subprocess.run([TOOLS / "wine-run.sh", exe], env=env, stdin=subprocess.DEVNULL).returncode
-        subprocess.run(["wineserver", "-w"], env=env, timeout=120)
+        code = subprocess.run([TOOLS / "wine-session.sh", exe], env=env, stdin=subprocess.DEVNULL).returncode
+        end_session(env)
         check(code == 0, "%s exited with %d" % (exe.name, code))
     else:
         check_run(exe, case, options, env, prefix / "drive_c" / "users" / "Public" / "Desktop", work)

@@ -18,8 +18,8 @@ if grep -qx enabled /proc/sys/fs/binfmt_misc/qemu-i386 2>/dev/null; then
 fi
 demo=$root/build/demo
 export WINEPREFIX=$demo/prefix
-# The run sees UTC+8 and code page 950.
-run() { TZ=Asia/Taipei LC_ALL=zh_TW.UTF-8 tools/wine-run.sh "$exe"; }
+# The run sees UTC+8 and code page 950, and a session whose shell runs, as on Windows.
+run() { TZ=Asia/Taipei LC_ALL=zh_TW.UTF-8 tools/wine-session.sh "$exe"; }
 tools/wine-prefix.sh pristine "$demo/pristine"
 tools/wine-prefix.sh copy "$demo/pristine" "$WINEPREFIX"
 printf '\n' >>"$WINEPREFIX/system.reg"
