@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <tlhelp32.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <cwchar>
@@ -21,9 +19,6 @@
 #include "history/device_history.h"
 #include "registry/reg_key.h"
 #include "report/report_file.h"
-
-// After the product headers: <shlwapi.h> brings the COM headers' `interface` macro.
-#include <shlwapi.h>
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int);
 
@@ -100,13 +95,13 @@ const std::wstring kDisk =
     L"SYSTEM\\CurrentControlSet\\Control\\DeviceClasses\\{53f56307-b6bf-11d0-94f2-00a0c91efb8b}\\";
 const std::vector<std::wstring>* pending_changes = nullptr;
 
-// Creates each key of `paths` under HKEY_LOCAL_MACHINE, or deletes it with its subkeys when its path begins
-// with "-".
+// Creates each key of `paths` under HKEY_LOCAL_MACHINE, or deletes it (a key without subkeys) when its
+// path begins with "-".
 void ChangeKeys(const std::vector<std::wstring>& paths) {
   for (const std::wstring& path : paths) {
     HKEY key = nullptr;
     if (path[0] == L'-') {
-      EXPECT_EQ(SHDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str() + 1), static_cast<DWORD>(ERROR_SUCCESS));
+      EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str() + 1), ERROR_SUCCESS);
     } else if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key,
                                nullptr) == ERROR_SUCCESS) {
       RegCloseKey(key);
@@ -135,7 +130,7 @@ TEST(Scan, KeysChangedDuringTheScan) {
   } cases[] = {
       // clang-format off
       // Allocation 2 is the record array: USBSTOR was counted.
-      {{kUsbstor + L"A\\1", kUsbstor + L"B\\1", kUsbstor + L"C\\1"}, {L"-" + kUsbstor + L"A"}, 2,
+      {{kUsbstor + L"A", kUsbstor + L"B\\1", kUsbstor + L"C\\1"}, {L"-" + kUsbstor + L"A"}, 2,
        {L"B", L"C", L"(absent)"}, {}},
       // Without USBSTOR, allocations 1 to 3 are the keys and 4 the record array: the entries were counted.
       {{entry + L"A#1\\#", kDisk + L"x1", kDisk + L"x2"}, {entry + L"B#1\\#", entry + L"C#1\\#"}, 4,
@@ -212,21 +207,6 @@ std::wstring Decoded(const std::string& bytes, UINT codePage) {
   return text;
 }
 
-// One run of the program, which must free all it allocated: its exit code and the bytes of the files it
-// left on the all-users desktop (deleted afterwards).
-int RunProgram(std::vector<std::string>& files) {
-  wchar_t noArguments[] = L"";
-  const long liveBlocks = live_blocks;
-  const int exitCode = wWinMain(GetModuleHandleW(nullptr), nullptr, noArguments, SW_SHOWDEFAULT);
-  EXPECT_EQ(live_blocks, liveBlocks) << "memory left allocated";
-  for (const auto& file :
-       std::filesystem::directory_iterator(std::filesystem::path(_wgetenv(L"PUBLIC")) / "Desktop")) {
-    files.push_back(ReadBytes(file.path()));
-    std::filesystem::remove(file.path());
-  }
-  return exitCode;
-}
-
 // Fails every nothrow allocation of a run in turn: the text, the store and the report file end the run at
 // once (exit 1, no file); the conversion buffer ends it with the report not saved (exit 2, an empty file);
 // any other, inside the scans, leaves a store with fewer records (exit 0, a report of whole records).
@@ -238,15 +218,29 @@ TEST(Run, EveryFailedAllocationEndsTheRunInOrderAndFreesEverything) {
   const std::wstring expected =
       Decoded(ReadBytes(std::filesystem::path(_wgetenv(L"VESTIGIA_CASE")) / "expected.txt"), CP_UTF8);
   std::vector<std::string> files;
+  // One run, which must free all it allocated: its exit code, and the files it left on the desktop (moved
+  // into `files`).
+  const auto RunProgram = [&files] {
+    wchar_t noArguments[] = L"";
+    const long liveBlocks = live_blocks;
+    const int exitCode = wWinMain(GetModuleHandleW(nullptr), nullptr, noArguments, SW_SHOWDEFAULT);
+    EXPECT_EQ(live_blocks, liveBlocks) << "memory left allocated";
+    for (const auto& file :
+         std::filesystem::directory_iterator(std::filesystem::path(_wgetenv(L"PUBLIC")) / "Desktop")) {
+      files.push_back(ReadBytes(file.path()));
+      std::filesystem::remove(file.path());
+    }
+    return exitCode;
+  };
   Arm(0);
-  ASSERT_EQ(RunProgram(files), 0);
+  ASSERT_EQ(RunProgram(), 0);
   const long allocations = nothrow_calls;
   ASSERT_EQ(files.size(), 1u);
   ASSERT_EQ(Decoded(files[0], CP_ACP), std::regex_replace(expected, std::wregex(L"\n"), L"\r\n"));
   for (long n = 1; n <= allocations; ++n) {
     files.clear();
     Arm(n);
-    const int exitCode = RunProgram(files);
+    const int exitCode = RunProgram();
     Arm(0);
     const int expectedExit = n <= 2 || n == allocations - 1 ? 1 : n == allocations ? 2 : 0;
     EXPECT_EQ(exitCode, expectedExit) << "allocation " << n;
@@ -258,28 +252,16 @@ TEST(Run, EveryFailedAllocationEndsTheRunInOrderAndFreesEverything) {
   }
 }
 
-// Ends every process whose executable is named explorer.exe in any letter case.
-void EndShellProcesses() {
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  PROCESSENTRY32W entry = {};
-  entry.dwSize = sizeof entry;
-  for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
-    HANDLE shell = _wcsicmp(entry.szExeFile, L"explorer.exe") == 0
-                       ? OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID)
-                       : nullptr;
-    if (shell && TerminateProcess(shell, 0)) {
-      WaitForSingleObject(shell, INFINITE);
-    }
-    CloseHandle(shell);
-  }
-  CloseHandle(snapshot);
-}
-
 // The shell is the process whose executable's whole name is EXPLORER.EXE in any ASCII letter case; its
 // token's user names the report, "Unknown" when there is none, and the lookup closes every handle it
-// opens. Runs last: it ends Wine's own shell, then lists a suspended copy of this program under each name.
+// opens. Runs last: it ends the session's shell, then lists a suspended copy of this program under each
+// name in turn.
 TEST(ShellUser, IsTheUserOfTheProcessNamedExplorerExe) {
-  EndShellProcesses();
+  while (HANDLE shell = ReportFile::FindShellProcess()) {
+    const bool ended = TerminateProcess(shell, 0) && WaitForSingleObject(shell, INFINITE) == WAIT_OBJECT_0;
+    CloseHandle(shell);
+    ASSERT_TRUE(ended);
+  }
   ReportFile file;
   file.BuildPath();
   EXPECT_NE(std::wcsstr(file.Path(), L"-Unknown-"), nullptr) << file.Path();
@@ -306,11 +288,6 @@ TEST(ShellUser, IsTheUserOfTheProcessNamedExplorerExe) {
     CloseHandle(listed.hThread);
     CloseHandle(listed.hProcess);
   }
-}
-
-// Run only by its own test, which passes only if the crash fails the program rather than ending it with 0.
-TEST(Harness, DISABLED_Crash) {
-  *static_cast<volatile int*>(nullptr) = 1;
 }
 
 }  // namespace
