@@ -42,6 +42,39 @@ bool AppendBounded(wchar_t* text, std::size_t capacity, std::size_t& length, con
   return copied == pieceLength;
 }
 
+// A DLL of the system folder, loaded by its full path while the object lives, with its own imports
+// searched from the system folder as well (LOAD_WITH_ALTERED_SEARCH_PATH), never from the exe's folder.
+// Holds no module when the DLL cannot be loaded.
+class SystemLibrary {
+ public:
+  explicit SystemLibrary(const wchar_t* fileName) : module_(nullptr) {
+    wchar_t path[MAX_PATH] = {};
+    const UINT folderUnits = GetSystemDirectoryW(path, MAX_PATH);
+    std::size_t length = folderUnits;
+    if (folderUnits > 0 && folderUnits < MAX_PATH && AppendBounded(path, MAX_PATH, length, L"\\") &&
+        AppendBounded(path, MAX_PATH, length, fileName)) {
+      module_ = LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    }
+  }
+  ~SystemLibrary() {
+    if (module_) {
+      FreeLibrary(module_);
+    }
+  }
+  SystemLibrary(const SystemLibrary&) = delete;
+  SystemLibrary& operator=(const SystemLibrary&) = delete;
+
+  // The export `name` as a function of type Function; null when it or the DLL is missing.
+  template <typename Function>
+  Function Find(const char* name) const {
+    const FARPROC found = module_ ? GetProcAddress(module_, name) : nullptr;
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(found));
+  }
+
+ private:
+  HMODULE module_;
+};
+
 // Whether an executable's file name equals "EXPLORER.EXE" when only the ASCII letters a to z are
 // upper-cased; every other unit must match exactly.
 bool IsShellExecutable(const wchar_t* exeFile) {
@@ -112,7 +145,13 @@ void ReportFile::Close() {
 bool ReportFile::BuildPath() {
   // The time is read before the user lookup; all of it when the file is created.
   wchar_t folder[kPathUnits] = {};
-  SHGetSpecialFolderPathW(nullptr, folder, CSIDL_COMMON_DESKTOPDIRECTORY, FALSE);
+  // shell32 is loaded here rather than imported: an import is resolved at start-up, together with
+  // shell32's own imports, through a search that begins in the exe's folder.
+  const SystemLibrary shell32(L"shell32.dll");
+  using SpecialFolderPathFunction = BOOL(WINAPI*)(HWND, LPWSTR, int, BOOL);
+  if (const auto getSpecialFolderPath = shell32.Find<SpecialFolderPathFunction>("SHGetSpecialFolderPathW")) {
+    getSpecialFolderPath(nullptr, folder, CSIDL_COMMON_DESKTOPDIRECTORY, FALSE);
+  }
   folder[kPathUnits - 1] = L'\0';
   if (folder[0] == L'\0') {
     CopyBounded(folder, kPathUnits, kFallbackFolder);

@@ -1,9 +1,8 @@
 #!/usr/bin/env python3
-"""run_case.py [--unit] EXE CASE WORK: runs EXE on the case folder CASE (its files: README.md) in a fresh
-copy of the pristine prefix under WORK, at UTC+8. The program runs under a private X server and must wait in
-its box with the report complete and closed; --unit runs a test program without a display."""
+"""run_case.py [--unit] EXE CASE WORK: runs EXE on the case folder CASE (its files: README.md) in a fresh copy
+of the pristine prefix under WORK, at UTC+8, on a private X server; --unit runs a test program without one."""
 
-import datetime, glob, os, pathlib, pwd, socket, subprocess, sys, time, zoneinfo
+import datetime, glob, os, pathlib, pwd, shutil, socket, subprocess, sys, time, zoneinfo
 
 TOOLS = pathlib.Path(__file__).resolve().parents[1] / "tools"
 LOCALES = {"950": "zh_TW.UTF-8", "1252": "C", "932": "ja_JP.UTF-8"}
@@ -25,17 +24,12 @@ def desktop_files(desktop):
     return {p.name: p.read_bytes() for p in desktop.iterdir() if p.is_file()}
 
 
-def end_session(env):  # also when the session's own end was not reached
-    subprocess.run(["wineserver", "-k"], env=env, stderr=subprocess.DEVNULL)
-    subprocess.run(["wineserver", "-w"], env=env, timeout=120)
-
-
 def xdotool(display, *args):
     return subprocess.run(["xdotool", *args], env=dict(os.environ, DISPLAY=display), capture_output=True,
                           timeout=30).stdout.decode("utf-8", "replace").strip()
 
 
-def run_with_box(exe, env, desktop):
+def run_with_box(exe, env, desktop, work):
     """Runs the program on a private Xvfb. At its first window, the box, records the caption, the desktop's
     files and who holds them open, then presses Return. Returns (exit code, box facts)."""
     xvfb_fd, write_fd = os.pipe()
@@ -43,7 +37,7 @@ def run_with_box(exe, env, desktop):
                              "tcp"], pass_fds=(write_fd,), stderr=subprocess.DEVNULL)
     os.close(write_fd)
     display = ":" + os.fdopen(xvfb_fd).readline().strip()
-    program = subprocess.Popen([TOOLS / "wine-session.sh", exe], env=dict(env, DISPLAY=display))
+    program = subprocess.Popen([TOOLS / "wine-session.sh", exe], env=dict(env, DISPLAY=display), cwd=work)
     try:
         windows, deadline = [], time.monotonic() + 600  # the 32-bit program may run emulated
         while not windows and program.poll() is None and time.monotonic() < deadline:
@@ -57,10 +51,10 @@ def run_with_box(exe, env, desktop):
         xdotool(display, "windowfocus", "--sync", windows[0], "key", "Return")
         return program.wait(timeout=60), box
     finally:
-        program.kill()
+        program.terminate()  # which ends the Wine session
+        program.wait(timeout=120)
         xvfb.kill()
         xvfb.wait()
-        end_session(env)
 
 
 def check_run(exe, case, options, env, desktop, work):
@@ -69,8 +63,13 @@ def check_run(exe, case, options, env, desktop, work):
     for path in [desktop / name for name in report_names(start, 5)] if target else []:
         {"blocked": path.mkdir, "full": lambda: path.symlink_to("/dev/full"),
          "replaced": lambda: path.write_bytes(b"older report\r\n" * 99)}[target]()
+    planted = options["plant"].split(",") if "plant" in options else []  # beside the exe, in its current folder
+    exe = pathlib.Path(shutil.copy(exe, work)) if planted else exe
+    for name in planted:
+        shutil.copy(os.environ["VESTIGIA_MARKER"], work / name)
     before = desktop_files(desktop)
-    code, box = run_with_box(exe, env, desktop)
+    code, box = run_with_box(exe, env, desktop, work)
+    check(not list(work.glob("*.loaded")), "planted DLLs were loaded: %s" % [p.name for p in work.glob("*.loaded")])
     after = desktop_files(desktop)
     minutes = int((datetime.datetime.now(start.tzinfo) - start).total_seconds()) // 60 + 1  # of the run
     want = 2 if target in ("blocked", "full") else 0
@@ -93,16 +92,13 @@ def main(unit, exe, case, work):
     options = dict(word.split("=", 1) for word in (case / "options").read_text().split()) \
         if (case / "options").exists() else {}
     prefix = work / "prefix"
-    subprocess.run([TOOLS / "wine-prefix.sh", "copy", os.environ["VESTIGIA_PRISTINE"], prefix], check=True)
-    if (case / "registry.reg").exists():
-        with open(prefix / "system.reg", "a", encoding="ascii") as reg:
-            reg.write("\n" + (case / "registry.reg").read_text("ascii"))
+    subprocess.run([TOOLS / "wine-prefix.sh", "copy", os.environ["VESTIGIA_PRISTINE"], prefix,
+                    *[f for f in [case / "registry.reg"] if f.exists()]], check=True)
     env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "LANG", "LANGUAGE")}
     env.update(WINEPREFIX=str(prefix), TZ="Asia/Taipei", LC_ALL=LOCALES[options.get("codepage", "950")],
                VESTIGIA_CASE="Z:" + str(case).replace("/", "\\"))
     if unit:
         code = subprocess.run([TOOLS / "wine-session.sh", exe], env=env, stdin=subprocess.DEVNULL).returncode
-        end_session(env)
         check(code == 0, "%s exited with %d" % (exe.name, code))
     else:
         check_run(exe, case, options, env, prefix / "drive_c" / "users" / "Public" / "Desktop", work)

@@ -21,9 +21,7 @@ export WINEPREFIX=$demo/prefix
 # The run sees UTC+8 and code page 950, and a session whose shell runs, as on Windows.
 run() { TZ=Asia/Taipei LC_ALL=zh_TW.UTF-8 tools/wine-session.sh "$exe"; }
 tools/wine-prefix.sh pristine "$demo/pristine"
-tools/wine-prefix.sh copy "$demo/pristine" "$WINEPREFIX"
-printf '\n' >>"$WINEPREFIX/system.reg"
-cat tests/cases/three_sections/registry.reg >>"$WINEPREFIX/system.reg"
+tools/wine-prefix.sh copy "$demo/pristine" "$WINEPREFIX" tests/cases/three_sections/registry.reg
 desktop=$WINEPREFIX/drive_c/users/Public/Desktop
 
 if [[ -n ${DISPLAY:-} ]]; then

@@ -13,6 +13,7 @@ packages=(
   wine wine64 wine32:i386
   xvfb xdotool imagemagick fonts-wqy-zenhei
   icoutils file
+  openssl osslsigncode
 )
 
 install_missing() {

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # wine-prefix.sh pristine DIR      makes a fresh Wine prefix in DIR, with its 32-bit side, unless one is
 #                                  already there.
-# wine-prefix.sh copy PRISTINE DIR makes DIR a fresh copy of a pristine prefix, replacing what was there.
+# wine-prefix.sh copy PRISTINE DIR [FIXTURE]
+#                                  makes DIR a fresh copy of a pristine prefix, replacing what was there,
+#                                  with the system.reg sections of FIXTURE added to its HKLM.
 #   The large, read-only tree of Wine's own files is shared through hard links; the registry files,
 #   which Wine rewrites, are real copies, so a run never changes the pristine prefix.
 set -euo pipefail
@@ -27,9 +29,10 @@ case "${1:-}" in
     mkdir -p "$(dirname "$dir")"
     cp -al "$src" "$dir"
     for f in "$src"/*.reg; do cp --remove-destination "$f" "$dir/$(basename "$f")"; done
+    [[ -z ${4:-} ]] || { echo && cat "$4"; } >>"$dir/system.reg"
     ;;
   *)
-    echo "usage: wine-prefix.sh pristine DIR | copy PRISTINE DIR" >&2
+    echo "usage: wine-prefix.sh pristine DIR | copy PRISTINE DIR [FIXTURE]" >&2
     exit 2
     ;;
 esac
