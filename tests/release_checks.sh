@@ -45,5 +45,6 @@ cp vestigia.exe tampered.exe
 code=$((16#$(i686-w64-mingw32-objdump -h tampered.exe | awk '$2 == ".text" {print $6}') + 256))
 printf '\x90' | dd of=tampered.exe bs=1 seek=$code conv=notrunc status=none
 cmp -s vestigia.exe tampered.exe && fail "the byte to change was already 0x90"
-bash "$src/tools/check-release.sh" --ca cert.pem --unsigned "$exe" tampered.exe && fail "a tampered exe passed"
+bash "$src/tools/check-release.sh" --ca cert.pem --unsigned "$exe" tampered.exe
+(($? == 1)) || fail "a tampered exe was not refused for its signature"
 ((failures == 0)) && echo "all release checks passed"
