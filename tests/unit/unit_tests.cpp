@@ -230,6 +230,8 @@ TEST(Run, EveryFailedAllocationEndsTheRunInOrderAndFreesEverything) {
           << "allocation " << n << ": " << file;
     }
   }
+  // Once the program has run, no DLL is searched for beside it: the marker DLL lies beside this test.
+  EXPECT_EQ(LoadLibraryW(L"libplanted_marker.dll"), nullptr);
 }
 
 // The shell is the process whose executable's whole name is EXPLORER.EXE in any ASCII letter case; its
