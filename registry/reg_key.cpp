@@ -3,6 +3,8 @@
 #include <cwchar>
 #include <new>
 
+#include "registry/time_text.h"
+
 namespace {
 
 // What one value enumeration receives: names up to 511 units and data up to 512 bytes fit; a value
@@ -113,8 +115,8 @@ bool RegKey::LastWriteText(wchar_t* text) const {
     return false;
   }
   wchar_t rendered[kTimeTextUnits];
-  int length = std::swprintf(rendered, kTimeTextUnits, L"%d/%02d/%02d  %02d:%02d:%02d", local.wYear,
-                             local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond);
+  int length = std::swprintf(rendered, kTimeTextUnits, kTimeTextFormat, local.wYear, local.wMonth, local.wDay,
+                             local.wHour, local.wMinute, local.wSecond);
   if (length < 0 || length >= static_cast<int>(kTimeTextUnits)) {
     return false;
   }

@@ -3,18 +3,9 @@
 #include <cwchar>
 
 #include "history/device_history.h"
+#include "report/report_format.h"
 
 namespace {
-
-constexpr wchar_t kHeader[] = L"本機曾使用過 USB 大量存取裝置記錄:\r\n\r\n";
-constexpr wchar_t kIncompleteHeader[] = L"以下為不完整記錄:\r\n\r\n";
-constexpr wchar_t kDriverLabel[] = L"驅動程式: ";
-constexpr wchar_t kDeviceNameLabel[] = L"裝置名稱: ";
-constexpr wchar_t kDeviceTypeLabel[] = L"裝置種類: ";
-constexpr wchar_t kFirstUsedLabel[] = L"首次使用: ";
-constexpr wchar_t kLastUsedLabel[] = L"最後使用: ";
-constexpr wchar_t kLineEnd[] = L"\r\n";
-constexpr wchar_t kRecordEnd[] = L"\r\n\r\n";
 
 // Appends to the report text within its fixed capacity, keeping it terminated. The end is found once;
 // every append then costs only its own length. A block (a header or a whole record) is measured first
@@ -63,6 +54,19 @@ class ReportWriter {
   bool full_;
 };
 
+// Appends one record laid out as `lines`, each label followed by the value of its field in `values`.
+template <std::size_t N>
+void AppendRecord(ReportWriter& report, const ReportLine (&lines)[N],
+                  const wchar_t* const (&values)[kReportFieldCount]) {
+  const wchar_t* pieces[3 * N];
+  for (std::size_t i = 0; i < N; ++i) {
+    pieces[3 * i] = lines[i].label;
+    pieces[3 * i + 1] = values[static_cast<std::size_t>(lines[i].field)];
+    pieces[3 * i + 2] = i + 1 < N ? kReportLineEnd : kReportBlockEnd;
+  }
+  report.Append(pieces);
+}
+
 bool HasDeviceFields(const DeviceRecord& device) {
   return device.deviceKeyName && device.friendlyName && device.description && device.firstUsed;
 }
@@ -74,7 +78,7 @@ void DeviceHistory::ComposeReport(wchar_t* text) {
     Correlate();
   }
   ReportWriter report(text);
-  report.Append({kHeader});
+  report.Append({kReportHeader, kReportBlockEnd});
 
   // Devices seen in both views. A linked device whose own fields are incomplete (a scan cut short) is
   // passed over like the incomplete records below; a missing last use prints as empty text.
@@ -85,13 +89,13 @@ void DeviceHistory::ComposeReport(wchar_t* text) {
         continue;
       }
       const wchar_t* lastUsed = device.interface->lastUsed ? device.interface->lastUsed : L"";
-      report.Append({kDriverLabel, device.deviceKeyName, kLineEnd, kDeviceNameLabel, device.friendlyName,
-                     kLineEnd, kDeviceTypeLabel, device.description, kLineEnd, kFirstUsedLabel,
-                     device.firstUsed, kLineEnd, kLastUsedLabel, lastUsed, kRecordEnd});
+      AppendRecord(
+          report, kBothViewsLines,
+          {device.deviceKeyName, device.friendlyName, device.description, device.firstUsed, lastUsed});
     }
   }
 
-  report.Append({kIncompleteHeader});
+  report.Append({kReportIncompleteHeader, kReportBlockEnd});
 
   if (devices) {
     for (std::int32_t d = 0; d < deviceCount; ++d) {
@@ -99,9 +103,9 @@ void DeviceHistory::ComposeReport(wchar_t* text) {
       if (device.interface || !HasDeviceFields(device)) {
         continue;
       }
-      report.Append({kDriverLabel, device.deviceKeyName, kLineEnd, kDeviceNameLabel, device.friendlyName,
-                     kLineEnd, kDeviceTypeLabel, device.description, kLineEnd, kFirstUsedLabel,
-                     device.firstUsed, kRecordEnd});
+      AppendRecord(
+          report, kNoInterfaceLines,
+          {device.deviceKeyName, device.friendlyName, device.description, device.firstUsed, nullptr});
     }
   }
 
@@ -111,8 +115,8 @@ void DeviceHistory::ComposeReport(wchar_t* text) {
       if (entry.matched || !entry.deviceKeyName || !entry.lastUsed) {
         continue;
       }
-      report.Append(
-          {kDeviceNameLabel, entry.deviceKeyName, kLineEnd, kLastUsedLabel, entry.lastUsed, kRecordEnd});
+      AppendRecord(report, kNoDeviceKeyLines,
+                   {entry.deviceKeyName, nullptr, nullptr, nullptr, entry.lastUsed});
     }
   }
 }

@@ -8,6 +8,8 @@
 #include <cwchar>
 #include <new>
 
+#include "report/report_format.h"
+
 namespace {
 
 constexpr wchar_t kFallbackFolder[] = L"C:\\";
@@ -179,12 +181,13 @@ bool ReportFile::BuildPath() {
 
 bool ReportFile::FormatPath(wchar_t* path, const wchar_t* folder, const SYSTEMTIME& time, const wchar_t* user,
                             const wchar_t* computer) {
-  // "\YYYYMMDDhhmm-": each field at most 5 digits, so the stamp always fits its buffer.
+  // Each field at most 5 digits, so the stamp always fits its buffer.
   wchar_t stamp[32] = {};
-  std::swprintf(stamp, sizeof stamp / sizeof stamp[0], L"\\%04d%02d%02d%02d%02d-",
-                static_cast<int>(time.wYear), static_cast<int>(time.wMonth), static_cast<int>(time.wDay),
-                static_cast<int>(time.wHour), static_cast<int>(time.wMinute));
-  const wchar_t* const pieces[] = {folder, stamp, user, L"-", computer, L".txt"};
+  std::swprintf(stamp, sizeof stamp / sizeof stamp[0], kReportNameStampFormat, static_cast<int>(time.wYear),
+                static_cast<int>(time.wMonth), static_cast<int>(time.wDay), static_cast<int>(time.wHour),
+                static_cast<int>(time.wMinute));
+  const wchar_t* const pieces[] = {
+      folder, L"\\", stamp, kReportNameSeparator, user, kReportNameSeparator, computer, kReportNameExtension};
   std::size_t length = 0;
   path[0] = L'\0';
   bool fits = true;
