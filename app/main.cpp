@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "app/dll_search.h"
 #include "history/device_history.h"
 #include "report/report_file.h"
 
@@ -21,25 +22,6 @@ constexpr UINT kNotSavedStyle = MB_OK | MB_ICONERROR | MB_SYSTEMMODAL;
 // The text starts empty: clearing the first half of the buffer (in bytes) is enough, since the
 // composition keeps it terminated and never reads past its end.
 constexpr std::size_t kClearedTextBytes = kReportTextUnits;
-
-// LOAD_LIBRARY_SEARCH_SYSTEM32, which the Windows XP headers do not declare.
-constexpr DWORD kSearchSystemFolderOnly = 0x00000800;
-
-// Takes the exe's folder and the current folder out of the DLL search before anything more is loaded, so
-// that a DLL planted beside the exe (in a Downloads folder, on a shared stick) never runs in this elevated
-// process. Where Windows has SetDefaultDllDirectories (8 and later; Vista and 7 with KB2533623), every
-// later load searches the system folder only; it is looked up at run time, so that XP still starts. On
-// every Windows, SetDllDirectoryW(L"") takes the current folder out.
-void SearchDllsInTheSystemFolderOnly() {
-  using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
-  if (const HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll")) {
-    if (const FARPROC found = GetProcAddress(kernel32, "SetDefaultDllDirectories")) {
-      reinterpret_cast<SetDefaultDllDirectoriesFunction>(reinterpret_cast<void*>(found))(
-          kSearchSystemFolderOnly);
-    }
-  }
-  SetDllDirectoryW(L"");
-}
 
 }  // namespace
 

@@ -1,0 +1,276 @@
+#include "merge/merge_command.h"
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cwchar>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <set>
+
+#include "merge/merged_table.h"
+#include "merge/report_decoding.h"
+#include "merge/report_files.h"
+#include "merge/report_name.h"
+#include "merge/report_reader.h"
+
+const wchar_t kMergeHelp[] =
+    L"vestigia-merge：把多台電腦的 USB 大量存取裝置使用記錄報告合併成一個 CSV 表格。\r\n"
+    L"\r\n"
+    L"用法：vestigia-merge [-o 輸出檔.csv] [--latest] 報告檔或資料夾 ...\r\n"
+    L"\r\n"
+    L"  報告檔或資料夾  要合併的報告（YYYYMMDDhhmm-使用者-電腦.txt）。資料夾連同其子資料夾一起搜尋，\r\n"
+    L"                  只取檔名像報告的檔案。也可以把資料夾拖放到本程式的圖示上。\r\n"
+    L"  -o 檔案         輸出的 CSV 檔。未指定時寫到第一個資料夾（沒有資料夾時為第一個檔案所在的\r\n"
+    L"                  資料夾）中的 merged-YYYYMMDD-hhmmss.csv，並顯示其路徑。\r\n"
+    L"  --latest        每台電腦只取最新的報告。\r\n"
+    L"  --help          顯示這段說明。\r\n"
+    L"\r\n"
+    L"每份報告依其寫入時的字碼頁讀取（950、936、932、949、65001、1252），而且必須完整、只有一種讀法；\r\n"
+    L"不符合的檔案不會合併，並列出原因與行號。表格為 UTF-8（含 BOM）的 CSV，每筆記錄一列，\r\n"
+    L"依電腦、報告時間排序。表格寫完才會出現；同名的舊檔只會被完整的新表格取代。\r\n"
+    L"\r\n"
+    L"結束代碼：0 全部合併；1 有檔案未合併（已列出）；2 沒有合併任何報告、參數錯誤或未寫出表格。\r\n";
+
+namespace {
+
+constexpr wchar_t kOutputNameFormat[] = L"merged-%04d%02d%02d-%02d%02d%02d.csv";
+
+struct NotMerged {
+  std::wstring path;
+  std::wstring reason;
+};
+
+std::wstring Formatted(const wchar_t* format, int number) {
+  wchar_t buffer[256] = {};
+  std::swprintf(buffer, std::size(buffer), format, number);
+  return buffer;
+}
+
+std::wstring ReasonFor(const ReportReading& reading) {
+  switch (reading.outcome) {
+    case ReportReading::kRead:
+      break;
+    case ReportReading::kNotAReport:
+      return L"不是報告：第 1 行不是報告的標題";
+    case ReportReading::kMisfit:
+      return Formatted(L"第 %d 行不符合報告的格式", reading.line);
+    case ReportReading::kIncomplete:
+      return Formatted(L"報告不完整或格式不符：第 %d 行之後沒有完整的記錄", reading.line);
+    case ReportReading::kAmbiguous:
+      return Formatted(L"自第 %d 行起可有不只一種讀法，無法確定欄位", reading.line);
+  }
+  return L"";
+}
+
+std::wstring FileNameOf(const std::wstring& path) {
+  const std::size_t separator = path.find_last_of(L"\\/:");
+  return separator == std::wstring::npos ? path : path.substr(separator + 1);
+}
+
+std::wstring FolderOf(const std::wstring& path) {
+  const std::size_t separator = path.find_last_of(L"\\/");
+  return separator == std::wstring::npos ? L"." : path.substr(0, separator + 1);
+}
+
+// The same file named twice (a folder and a file in it, or two spellings of one path) is read once.
+std::wstring IdentityOf(const std::wstring& path) {
+  wchar_t full[4096] = {};
+  const DWORD units = GetFullPathNameW(path.c_str(), static_cast<DWORD>(std::size(full)), full, nullptr);
+  std::wstring identity = units > 0 && units < std::size(full) ? std::wstring(full, units) : path;
+  for (wchar_t& unit : identity) {
+    unit = unit >= L'a' && unit <= L'z' ? static_cast<wchar_t>(unit - L'a' + L'A') : unit;
+  }
+  return identity;
+}
+
+std::wstring DefaultOutputPath(const std::wstring& folder) {
+  SYSTEMTIME now = {};
+  GetLocalTime(&now);
+  wchar_t name[64] = {};
+  std::swprintf(name, std::size(name), kOutputNameFormat, now.wYear, now.wMonth, now.wDay, now.wHour,
+                now.wMinute, now.wSecond);
+  const bool separated = !folder.empty() && (folder.back() == L'\\' || folder.back() == L'/');
+  return separated ? folder + name : folder + L'\\' + name;
+}
+
+// Reads one file as a report; false with `reason` set when it is not merged.
+bool ReadReport(const std::wstring& path, std::string& bytes, std::wstring& text,
+                std::map<unsigned, std::unique_ptr<ReportReader>>& readers, MergedReport& report,
+                std::wstring& reason) {
+  report.file = path;
+  if (!ParseReportName(FileNameOf(path), report.name)) {
+    reason = L"檔名不是報告的檔名（YYYYMMDDhhmm-使用者-電腦.txt）";
+    return false;
+  }
+  switch (ReadWholeFile(path, kMaxReportBytes, bytes)) {
+    case ReadOutcome::kRead:
+      break;
+    case ReadOutcome::kUnreadable:
+      reason = L"無法讀取此檔案";
+      return false;
+    case ReadOutcome::kTooLarge:
+      reason = L"檔案太大，不是報告";
+      return false;
+  }
+  const unsigned codePage = RecognizeCodePage(bytes);
+  if (codePage == 0) {
+    reason = L"不是報告：第 1 行不是任何支援的字碼頁（950、936、932、949、65001、1252）中的報告標題";
+    return false;
+  }
+  if (!DecodeReport(bytes, codePage, text)) {
+    reason = Formatted(L"不是報告：含有在字碼頁 %d 中不是文字的位元組", static_cast<int>(codePage));
+    return false;
+  }
+  std::unique_ptr<ReportReader>& reader = readers[codePage];
+  if (!reader) {
+    reader = std::make_unique<ReportReader>(
+        [codePage](const wchar_t* literal) { return ReadBack(codePage, literal); });
+  }
+  ReportReading reading = reader->Read(text);
+  if (reading.outcome != ReportReading::kRead) {
+    reason = ReasonFor(reading);
+    return false;
+  }
+  report.records = std::move(reading.records);
+  return true;
+}
+
+// Writes the table whole or not at all; the UTF-8 is produced and written in pieces, so the output never
+// stands in memory a second time beside the rows.
+bool WriteTable(const std::wstring& path, const std::vector<MergedReport>& reports) {
+  static constexpr std::size_t kPieceUnits = 32768;
+  WholeFileWriter writer(path);
+  std::string bytes = "\xEF\xBB\xBF";
+  std::wstring csv;
+  AppendCsvHeader(csv);
+  for (const MergedReport& report : reports) {
+    AppendCsvRows(report, csv);
+    if (csv.size() >= kPieceUnits) {
+      AppendUtf8(csv, bytes);
+      csv.clear();
+      writer.Write(bytes);
+      bytes.clear();
+    }
+  }
+  AppendUtf8(csv, bytes);
+  return writer.Write(bytes) && writer.Commit();
+}
+
+}  // namespace
+
+bool ReadMergeArguments(const std::vector<std::wstring>& arguments, MergeOptions& options,
+                        std::wstring& error) {
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    const std::wstring& argument = arguments[i];
+    if (argument == L"--help" || argument == L"-h" || argument == L"/?") {
+      options.help = true;
+    } else if (argument == L"--latest") {
+      options.latestOnly = true;
+    } else if (argument == L"-o") {
+      if (i + 1 == arguments.size() || !options.output.empty()) {
+        error = L"-o 之後要接一個輸出檔名，而且只能指定一次";
+        return false;
+      }
+      options.output = arguments[++i];
+    } else if (argument.size() > 1 && argument[0] == L'-') {
+      error = L"不認得的選項：" + argument;
+      return false;
+    } else {
+      options.inputs.push_back(argument);
+    }
+  }
+  if (!options.help && options.inputs.empty()) {
+    error = L"沒有指定要合併的報告檔或資料夾";
+    return false;
+  }
+  return true;
+}
+
+bool IsReportFileName(const std::wstring& fileName) {
+  ReportName name;
+  return ParseReportName(fileName, name);
+}
+
+int MergeReports(const MergeOptions& options, const std::function<void(const std::wstring&)>& say) {
+  std::vector<std::wstring> files, unlisted;
+  std::vector<NotMerged> notMerged;
+  std::wstring firstFolder, firstFileFolder;
+  for (const std::wstring& input : options.inputs) {
+    switch (KindOfPath(input)) {
+      case PathKind::kFolder:
+        firstFolder = firstFolder.empty() ? input : firstFolder;
+        FindFiles(input, IsReportFileName, files, unlisted);
+        break;
+      case PathKind::kFile:
+        firstFileFolder = firstFileFolder.empty() ? FolderOf(input) : firstFileFolder;
+        files.push_back(input);
+        break;
+      case PathKind::kMissing:
+        notMerged.push_back({input, L"找不到此檔案或資料夾"});
+        break;
+    }
+  }
+  for (const std::wstring& folder : unlisted) {
+    notMerged.push_back({folder, L"無法列出此資料夾的內容"});
+  }
+
+  std::vector<MergedReport> reports;
+  std::vector<std::wstring> ambiguousNames;
+  std::set<std::wstring> seen;
+  std::map<unsigned, std::unique_ptr<ReportReader>> readers;
+  std::string bytes;
+  std::wstring text, reason;
+  for (const std::wstring& file : files) {
+    if (!seen.insert(IdentityOf(file)).second) {
+      continue;
+    }
+    MergedReport report;
+    if (!ReadReport(file, bytes, text, readers, report, reason)) {
+      notMerged.push_back({file, reason});
+      continue;
+    }
+    if (!report.name.otherComputer.empty()) {
+      ambiguousNames.push_back(file + L"：電腦名稱讀為「" + report.name.computer + L"」，也可能是「" +
+                               report.name.otherComputer + L"」");
+    }
+    reports.push_back(std::move(report));
+  }
+
+  if (!notMerged.empty()) {
+    say(Formatted(L"未合併 %d 個檔案：", static_cast<int>(notMerged.size())));
+    for (const NotMerged& file : notMerged) {
+      say(L"  " + file.path + L"：" + file.reason);
+    }
+  }
+  if (!ambiguousNames.empty()) {
+    say(L"檔名有兩種讀法，請核對：");
+    for (const std::wstring& note : ambiguousNames) {
+      say(L"  " + note);
+    }
+  }
+  if (reports.empty()) {
+    say(L"沒有合併任何報告，未寫出表格。");
+    return kMergeFailed;
+  }
+  const std::size_t readCount = reports.size();
+  OrderReports(reports, options.latestOnly);
+  std::size_t rows = 0;
+  for (const MergedReport& report : reports) {
+    rows += report.records.size();
+  }
+  const std::wstring output = !options.output.empty()
+                                  ? options.output
+                                  : DefaultOutputPath(!firstFolder.empty() ? firstFolder : firstFileFolder);
+  if (!WriteTable(output, reports)) {
+    say(L"無法寫出表格：" + output);
+    return kMergeFailed;
+  }
+  say(Formatted(L"已合併 %d 份報告。", static_cast<int>(readCount)) +
+      (options.latestOnly
+           ? Formatted(L"表格取每台電腦最新的報告，共 %d 份、", static_cast<int>(reports.size()))
+           : std::wstring(L"表格共 ")) +
+      Formatted(L"%d 筆記錄：", static_cast<int>(rows)) + output);
+  return notMerged.empty() ? kMergeAllMerged : kMergeSomeNotMerged;
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+// The merger's exit codes: every file merged; some files not merged (they are listed); nothing merged,
+// wrong arguments, or no table written.
+constexpr int kMergeAllMerged = 0;
+constexpr int kMergeSomeNotMerged = 1;
+constexpr int kMergeFailed = 2;
+
+struct MergeOptions {
+  std::vector<std::wstring> inputs;  // report files and folders
+  std::wstring output;               // empty: a dated CSV in the first folder, or the first file's folder
+  bool latestOnly = false;
+  bool help = false;
+};
+
+// Reads the arguments after the program's name. False, with `error` saying why, when they are wrong.
+bool ReadMergeArguments(const std::vector<std::wstring>& arguments, MergeOptions& options,
+                        std::wstring& error);
+
+// What --help prints.
+extern const wchar_t kMergeHelp[];
+
+// Whether a file found in a folder is taken for a report: its name is a report's.
+bool IsReportFileName(const std::wstring& fileName);
+
+// The largest file read as a report: the program's report holds at most 1,048,575 UTF-16 units, at most
+// three bytes each.
+constexpr std::size_t kMaxReportBytes = 3 * 1048576;
+
+// Merges the reports that the inputs name into one CSV table and tells `say`, line by line, what the
+// user should read: the table's path and counts, and each file not merged with the reason and the line.
+// Returns the exit code.
+int MergeReports(const MergeOptions& options, const std::function<void(const std::wstring&)>& say);

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "merge/report_name.h"
+#include "merge/report_reader.h"
+
+// One report that was read whole: its file (as found), what its name says, its records in its own order.
+struct MergedReport {
+  std::wstring file;
+  ReportName name;
+  std::vector<ReportRecord> records;
+};
+
+// Orders the reports by computer, report time and file, so that the same files give the same table
+// whatever order they were found in. With `latestOnly`, keeps only each computer's newest reports (all
+// of them when several share its newest minute).
+void OrderReports(std::vector<MergedReport>& reports, bool latestOnly);
+
+// The table as CSV (RFC 4180, CR LF after every row): a header row, then one row per record, and one row
+// of its own for a report without records, so that its computer is in the table too. A cell that a
+// spreadsheet would take for a formula (starting with '=', '+', '-', '@', a tab or a CR) is written
+// after an apostrophe, so that it shows as text: device names are chosen by whoever builds the device.
+void AppendCsvHeader(std::wstring& csv);
+void AppendCsvRows(const MergedReport& report, std::wstring& csv);
+
+// The parts of a device key name, "<type>&Ven_<vendor>&Prod_<product>&Rev_<revision>"; all empty unless
+// each of the three markers stands exactly once, in that order.
+struct DeviceKeyParts {
+  std::wstring vendor, product, revision;
+};
+DeviceKeyParts SplitDeviceKeyName(const std::wstring& name);

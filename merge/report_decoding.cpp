@@ -1,0 +1,69 @@
+#include "merge/report_decoding.h"
+
+#include <windows.h>
+
+#include <climits>
+#include <cstring>
+
+#include "report/report_format.h"
+
+namespace {
+
+// The bytes of `text` in `codePage`, converted with the flags the program's report file uses.
+std::string Encode(unsigned codePage, const wchar_t* text, int units) {
+  const int needed = WideCharToMultiByte(codePage, 0, text, units, nullptr, 0, nullptr, nullptr);
+  std::string bytes(needed > 0 ? static_cast<std::size_t>(needed) : 0, '\0');
+  if (needed > 0) {
+    WideCharToMultiByte(codePage, 0, text, units, &bytes[0], needed, nullptr, nullptr);
+  }
+  return bytes;
+}
+
+}  // namespace
+
+std::wstring ReadBack(unsigned codePage, const wchar_t* literal) {
+  const std::string bytes = Encode(codePage, literal, static_cast<int>(std::wcslen(literal)));
+  std::wstring text;
+  DecodeReport(bytes, codePage, text);
+  return text;
+}
+
+unsigned RecognizeCodePage(const std::string& bytes) {
+  const std::size_t lineEnd = bytes.find("\r\n");
+  const std::string firstLine = bytes.substr(0, lineEnd);
+  for (const unsigned codePage : kReportCodePages) {
+    const std::string header = Encode(codePage, kReportHeader, static_cast<int>(std::wcslen(kReportHeader)));
+    if (!header.empty() && firstLine == header) {
+      return codePage;
+    }
+  }
+  return 0;
+}
+
+bool DecodeReport(const std::string& bytes, unsigned codePage, std::wstring& text) {
+  text.clear();
+  if (bytes.empty()) {
+    return true;
+  }
+  if (bytes.size() > INT_MAX || std::memchr(bytes.data(), '\0', bytes.size())) {
+    return false;
+  }
+  const int size = static_cast<int>(bytes.size());
+  const int units = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(), size, nullptr, 0);
+  if (units <= 0) {
+    return false;
+  }
+  text.resize(static_cast<std::size_t>(units));
+  return MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(), size, &text[0], units) == units;
+}
+
+void AppendUtf8(const std::wstring& text, std::string& bytes) {
+  if (text.empty() || text.size() > INT_MAX / 3) {
+    return;
+  }
+  const std::size_t start = bytes.size();
+  bytes.resize(start + text.size() * 3);
+  const int written = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                          &bytes[start], static_cast<int>(text.size() * 3), nullptr, nullptr);
+  bytes.resize(start + static_cast<std::size_t>(written > 0 ? written : 0));
+}

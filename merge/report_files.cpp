@@ -1,0 +1,137 @@
+#include "merge/report_files.h"
+
+#include <cwchar>
+
+namespace {
+
+// A directory search handle, closed when the object ends.
+class FindHandle {
+ public:
+  FindHandle(const std::wstring& pattern, WIN32_FIND_DATAW& found)
+      : handle_(FindFirstFileW(pattern.c_str(), &found)) {}
+  ~FindHandle() {
+    if (IsOpen()) {
+      FindClose(handle_);
+    }
+  }
+  FindHandle(const FindHandle&) = delete;
+  FindHandle& operator=(const FindHandle&) = delete;
+
+  bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
+  bool Next(WIN32_FIND_DATAW& found) const { return FindNextFileW(handle_, &found) != FALSE; }
+
+ private:
+  HANDLE handle_;
+};
+
+std::wstring Joined(const std::wstring& folder, const wchar_t* name) {
+  const bool separated = !folder.empty() && (folder.back() == L'\\' || folder.back() == L'/');
+  return separated ? folder + name : folder + L'\\' + name;
+}
+
+}  // namespace
+
+PathKind KindOfPath(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    return PathKind::kMissing;
+  }
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::kFolder : PathKind::kFile;
+}
+
+void FindFiles(const std::wstring& folder, const std::function<bool(const std::wstring&)>& wanted,
+               std::vector<std::wstring>& files, std::vector<std::wstring>& unlisted) {
+  WIN32_FIND_DATAW found = {};
+  const FindHandle search(Joined(folder, L"*"), found);
+  if (!search.IsOpen()) {
+    unlisted.push_back(folder);
+    return;
+  }
+  std::vector<std::wstring> subfolders;
+  do {
+    const std::wstring name = found.cFileName;
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      if (name != L"." && name != L".." && !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        subfolders.push_back(Joined(folder, name.c_str()));
+      }
+    } else if (wanted(name)) {
+      files.push_back(Joined(folder, name.c_str()));
+    }
+  } while (search.Next(found));
+  for (const std::wstring& subfolder : subfolders) {
+    FindFiles(subfolder, wanted, files, unlisted);
+  }
+}
+
+ReadOutcome ReadWholeFile(const std::wstring& path, std::size_t maxBytes, std::string& bytes) {
+  bytes.clear();
+  FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  LARGE_INTEGER size = {};
+  if (!file.IsOpen() || !GetFileSizeEx(file.Get(), &size) || size.QuadPart < 0) {
+    return ReadOutcome::kUnreadable;
+  }
+  if (static_cast<unsigned long long>(size.QuadPart) > maxBytes) {
+    return ReadOutcome::kTooLarge;
+  }
+  bytes.resize(static_cast<std::size_t>(size.QuadPart));
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    DWORD read = 0;
+    if (!ReadFile(file.Get(), &bytes[done], static_cast<DWORD>(bytes.size() - done), &read, nullptr) ||
+        read == 0) {
+      return ReadOutcome::kUnreadable;
+    }
+    done += read;
+  }
+  return ReadOutcome::kRead;
+}
+
+bool FileHandle::Close() {
+  const bool closed = IsOpen() && CloseHandle(handle_);
+  handle_ = INVALID_HANDLE_VALUE;
+  return closed;
+}
+
+WholeFileWriter::WholeFileWriter(const std::wstring& path)
+    : path_(path),
+      partialPath_(path + L".partial"),
+      file_(CreateFileW(partialPath_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                        nullptr)),
+      failed_(!file_.IsOpen()),
+      committed_(false) {}
+
+WholeFileWriter::~WholeFileWriter() {
+  if (!committed_) {
+    const bool created = file_.IsOpen();
+    file_.Close();
+    if (created) {
+      DeleteFileW(partialPath_.c_str());
+    }
+  }
+}
+
+bool WholeFileWriter::Write(const std::string& bytes) {
+  std::size_t done = 0;
+  while (!failed_ && done < bytes.size()) {
+    DWORD written = 0;
+    const DWORD chunk = static_cast<DWORD>(bytes.size() - done < 0x100000 ? bytes.size() - done : 0x100000);
+    failed_ = !WriteFile(file_.Get(), bytes.data() + done, chunk, &written, nullptr) || written != chunk;
+    done += written;
+  }
+  return !failed_;
+}
+
+bool WholeFileWriter::Commit() {
+  if (failed_ || !FlushFileBuffers(file_.Get()) || !file_.Close()) {
+    failed_ = true;
+    return false;
+  }
+  committed_ =
+      MoveFileExW(partialPath_.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  if (!committed_) {
+    DeleteFileW(partialPath_.c_str());
+    failed_ = true;
+  }
+  return committed_;
+}

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+// What a command-line path names.
+enum class PathKind { kMissing, kFile, kFolder };
+PathKind KindOfPath(const std::wstring& path);
+
+// Adds to `files` the path of every file below `folder`, subfolders included, whose name `wanted` takes.
+// Links to folders (junctions, symbolic links) are not followed, so no walk can run in a circle. A
+// folder that cannot be listed is added to `unlisted`.
+void FindFiles(const std::wstring& folder, const std::function<bool(const std::wstring&)>& wanted,
+               std::vector<std::wstring>& files, std::vector<std::wstring>& unlisted);
+
+// Reads the whole file into `bytes`, whose capacity is reused from file to file.
+enum class ReadOutcome { kRead, kUnreadable, kTooLarge };
+ReadOutcome ReadWholeFile(const std::wstring& path, std::size_t maxBytes, std::string& bytes);
+
+// An open file handle, closed when the object ends; it cannot be copied, so it is closed once.
+class FileHandle {
+ public:
+  explicit FileHandle(HANDLE handle) : handle_(handle) {}
+  ~FileHandle() {
+    if (IsOpen()) {
+      CloseHandle(handle_);
+    }
+  }
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+
+  bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
+  HANDLE Get() const { return handle_; }
+  // Closes it now; true when it was open and closed cleanly.
+  bool Close();
+
+ private:
+  HANDLE handle_;
+};
+
+// A file that appears whole or not at all: written as "<path>.partial" beside its final name, then
+// flushed and renamed over it by Commit(). Until then a file of the final name stays as it was; without a
+// successful Commit() the partial file is removed.
+class WholeFileWriter {
+ public:
+  explicit WholeFileWriter(const std::wstring& path);
+  ~WholeFileWriter();
+  WholeFileWriter(const WholeFileWriter&) = delete;
+  WholeFileWriter& operator=(const WholeFileWriter&) = delete;
+
+  // False once any write has failed (or the file could not be created); later writes then do nothing.
+  bool Write(const std::string& bytes);
+  bool Commit();
+
+ private:
+  std::wstring path_;
+  std::wstring partialPath_;
+  FileHandle file_;
+  bool failed_;
+  bool committed_;
+};

@@ -1,0 +1,103 @@
+#include "merge/report_name.h"
+
+#include <cstddef>
+#include <cwchar>
+
+#include "report/report_format.h"
+
+namespace {
+
+constexpr std::size_t kMaxComputerUnits = 15;
+
+bool HasLowerCaseLetter(const std::wstring& text, std::size_t begin, std::size_t end) {
+  for (std::size_t i = begin; i < end; ++i) {
+    if (text[i] >= L'a' && text[i] <= L'z') {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool EndsWithExtension(const std::wstring& fileName) {
+  const std::size_t extensionUnits = std::wcslen(kReportNameExtension);
+  if (fileName.size() < extensionUnits) {
+    return false;
+  }
+  // Windows keeps file names without regard to letter case: a copy may have become ".TXT".
+  for (std::size_t i = 0; i < extensionUnits; ++i) {
+    wchar_t unit = fileName[fileName.size() - extensionUnits + i];
+    unit = unit >= L'A' && unit <= L'Z' ? static_cast<wchar_t>(unit - L'A' + L'a') : unit;
+    if (unit != kReportNameExtension[i]) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The stamp's five numbers when they form a time that the program could have written, in exactly the
+// form that its format gives them.
+bool ReadStamp(const std::wstring& stamp, int (&parts)[5]) {
+  static constexpr int kDigits[] = {4, 2, 2, 2, 2};
+  std::size_t at = 0;
+  for (int p = 0; p < 5; ++p) {
+    parts[p] = 0;
+    for (int d = 0; d < kDigits[p]; ++d, ++at) {
+      if (at >= stamp.size() || stamp[at] < L'0' || stamp[at] > L'9') {
+        return false;
+      }
+      parts[p] = parts[p] * 10 + (stamp[at] - L'0');
+    }
+  }
+  if (parts[1] < 1 || parts[1] > 12 || parts[2] < 1 || parts[2] > 31 || parts[3] > 23 || parts[4] > 59) {
+    return false;
+  }
+  wchar_t rendered[32] = {};
+  std::swprintf(rendered, 32, kReportNameStampFormat, parts[0], parts[1], parts[2], parts[3], parts[4]);
+  return stamp == rendered;
+}
+
+}  // namespace
+
+bool ParseReportName(const std::wstring& fileName, ReportName& name) {
+  const std::size_t separatorUnits = std::wcslen(kReportNameSeparator);
+  const std::size_t namesBegin = kReportNameStampUnits + separatorUnits;
+  if (!EndsWithExtension(fileName) || fileName.size() <= namesBegin + std::wcslen(kReportNameExtension) ||
+      fileName.compare(kReportNameStampUnits, separatorUnits, kReportNameSeparator) != 0) {
+    return false;
+  }
+  name.stamp = fileName.substr(0, kReportNameStampUnits);
+  int parts[5];
+  if (!ReadStamp(name.stamp, parts)) {
+    return false;
+  }
+  wchar_t time[32] = {};
+  std::swprintf(time, 32, L"%04d-%02d-%02d %02d:%02d", parts[0], parts[1], parts[2], parts[3], parts[4]);
+  name.time = time;
+
+  // Every separator after the first unit of the names is a possible border between user and computer;
+  // the first one that leaves a valid computer name gives the longest.
+  const std::size_t namesEnd = fileName.size() - std::wcslen(kReportNameExtension);
+  std::size_t border = std::wstring::npos;
+  name.otherComputer.clear();
+  for (std::size_t at = fileName.find(kReportNameSeparator, namesBegin + 1); at < namesEnd;
+       at = fileName.find(kReportNameSeparator, at + 1)) {
+    const std::size_t computerBegin = at + separatorUnits;
+    const std::size_t computerUnits = namesEnd - computerBegin;
+    if (computerUnits == 0 || computerUnits > kMaxComputerUnits ||
+        HasLowerCaseLetter(fileName, computerBegin, namesEnd)) {
+      continue;
+    }
+    if (border == std::wstring::npos) {
+      border = at;
+    } else if (!HasLowerCaseLetter(fileName, namesBegin, border)) {
+      name.otherComputer = fileName.substr(computerBegin, computerUnits);
+      break;
+    }
+  }
+  if (border == std::wstring::npos) {
+    return false;
+  }
+  name.user = fileName.substr(namesBegin, border - namesBegin);
+  name.computer = fileName.substr(border + separatorUnits, namesEnd - border - separatorUnits);
+  return true;
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "report/report_format.h"
+
+// One record of a report, in the kind of its section. Fields that the kind does not carry are empty;
+// the two times are given as "YYYY-MM-DD hh:mm:ss", or empty where the report has no time.
+enum class RecordKind { kBothViews, kNoInterface, kNoDeviceKey };
+struct ReportRecord {
+  RecordKind kind;
+  std::wstring fields[kReportFieldCount];
+  const std::wstring& operator[](ReportField field) const { return fields[static_cast<int>(field)]; }
+};
+
+// How a file read, and the line (from 1) that the outcome concerns.
+struct ReportReading {
+  enum Outcome {
+    kRead,        // one reading, whole: `records` holds it
+    kNotAReport,  // the first line is not the report's header
+    kMisfit,      // `line` fits nowhere in the report's layout
+    kIncomplete,  // the file ends inside a record or before the second header; `line` ends the last whole
+                  // block
+    kAmbiguous,   // from `line` on the file reads in more than one way
+  };
+  Outcome outcome = kNotAReport;
+  int line = 1;
+  std::vector<ReportRecord> records;
+};
+
+// Reads report text strictly as the program composes it: the header, the records of devices seen in both
+// views, the second header, the records of devices with no interface entry, then those of entries with
+// no device key. A name or a description may go on over several lines, and any of its lines may look like
+// a label, so a file can read in more than one way: it is read only when exactly one reading takes it
+// whole. What anchors the readings: a time field holds time text or nothing, a device key name holds no
+// line break, and no value holds an empty line, so that every empty line ends a header or a record.
+// Needs no platform call.
+class ReportReader {
+ public:
+  // `readBack` gives one of the report's fixed texts as it reads back from the code page of the files to
+  // be read: in a single-byte code page every Chinese character reads back as '?', so the labels all look
+  // alike and the layout alone tells the fields apart.
+  explicit ReportReader(const std::function<std::wstring(const wchar_t*)>& readBack);
+
+  ReportReading Read(std::wstring_view text) const;
+
+ private:
+  template <typename Visit>
+  void ForEachTransition(int state, std::wstring_view line, Visit&& visit) const;
+  bool StartsField(int layout, int index, std::wstring_view line) const;
+
+  std::wstring header_;
+  std::wstring incompleteHeader_;
+  std::vector<std::wstring> labels_[3];  // per layout, per line
+};
+
+// Reads time text as the program writes it ("YYYY/MM/DD  hh:mm:ss") into "YYYY-MM-DD hh:mm:ss". False for
+// anything else, since the program's format would not have rendered it so.
+bool ReadTimeText(std::wstring_view text, std::wstring& time);
