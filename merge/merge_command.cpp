@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cwchar>
 #include <iterator>
@@ -238,6 +239,10 @@ int MergeReports(const MergeOptions& options, const std::function<void(const std
     reports.push_back(std::move(report));
   }
 
+  // Listed in path order, so that the summary does not depend on the order in which folders list files.
+  std::sort(notMerged.begin(), notMerged.end(),
+            [](const NotMerged& a, const NotMerged& b) { return a.path < b.path; });
+  std::sort(ambiguousNames.begin(), ambiguousNames.end());
   if (!notMerged.empty()) {
     say(Formatted(L"未合併 %d 個檔案：", static_cast<int>(notMerged.size())));
     for (const NotMerged& file : notMerged) {
@@ -258,7 +263,7 @@ int MergeReports(const MergeOptions& options, const std::function<void(const std
   OrderReports(reports, options.latestOnly);
   std::size_t rows = 0;
   for (const MergedReport& report : reports) {
-    rows += report.records.size();
+    rows += report.records.empty() ? 1 : report.records.size();
   }
   const std::wstring output = !options.output.empty()
                                   ? options.output
@@ -271,6 +276,6 @@ int MergeReports(const MergeOptions& options, const std::function<void(const std
       (options.latestOnly
            ? Formatted(L"表格取每台電腦最新的報告，共 %d 份、", static_cast<int>(reports.size()))
            : std::wstring(L"表格共 ")) +
-      Formatted(L"%d 筆記錄：", static_cast<int>(rows)) + output);
+      Formatted(L"%d 列：", static_cast<int>(rows)) + output);
   return notMerged.empty() ? kMergeAllMerged : kMergeSomeNotMerged;
 }

@@ -9,9 +9,10 @@
 
 namespace {
 
-constexpr wchar_t kVendorMarker[] = L"&Ven_";
-constexpr wchar_t kProductMarker[] = L"&Prod_";
-constexpr wchar_t kRevisionMarker[] = L"&Rev_";
+// Upper-cased: device key names are matched without regard to ASCII letter case.
+constexpr wchar_t kVendorMarker[] = L"&VEN_";
+constexpr wchar_t kProductMarker[] = L"&PROD_";
+constexpr wchar_t kRevisionMarker[] = L"&REV_";
 
 constexpr wchar_t kNoRecordKindName[] = L"無任何記錄";
 
@@ -63,21 +64,31 @@ void AppendRow(const std::wstring* const* cells, std::size_t count, std::wstring
   }
 }
 
+// Where `marker` stands in `text` (both upper-cased) exactly once from `from` on; npos otherwise.
 std::size_t FindOnce(const std::wstring& text, const wchar_t* marker, std::size_t from) {
   const std::size_t at = text.find(marker, from);
   return at != std::wstring::npos && text.find(marker, at + 1) == std::wstring::npos ? at
                                                                                      : std::wstring::npos;
 }
 
+std::wstring UpperCased(std::wstring text) {
+  for (wchar_t& unit : text) {
+    unit = unit >= L'a' && unit <= L'z' ? static_cast<wchar_t>(unit - L'a' + L'A') : unit;
+  }
+  return text;
+}
+
 }  // namespace
 
 DeviceKeyParts SplitDeviceKeyName(const std::wstring& name) {
-  const std::size_t vendor = FindOnce(name, kVendorMarker, 0);
-  const std::size_t product = vendor == std::wstring::npos ? vendor : FindOnce(name, kProductMarker, vendor);
+  // Interface entries name the device in upper case ("DISK&VEN_LEXAR&PROD_..."), device keys in mixed case.
+  const std::wstring upper = UpperCased(name);
+  const std::size_t vendor = FindOnce(upper, kVendorMarker, 0);
+  const std::size_t product = vendor == std::wstring::npos ? vendor : FindOnce(upper, kProductMarker, vendor);
   const std::size_t revision =
-      product == std::wstring::npos ? product : FindOnce(name, kRevisionMarker, product);
-  if (revision == std::wstring::npos || name.find(kVendorMarker) != vendor ||
-      name.find(kProductMarker) != product) {
+      product == std::wstring::npos ? product : FindOnce(upper, kRevisionMarker, product);
+  if (revision == std::wstring::npos || upper.find(kVendorMarker) != vendor ||
+      upper.find(kProductMarker) != product) {
     return {};
   }
   const std::size_t vendorBegin = vendor + std::wcslen(kVendorMarker);

@@ -25,8 +25,8 @@ void OrderReports(std::vector<MergedReport>& reports, bool latestOnly);
 void AppendCsvHeader(std::wstring& csv);
 void AppendCsvRows(const MergedReport& report, std::wstring& csv);
 
-// The parts of a device key name, "<type>&Ven_<vendor>&Prod_<product>&Rev_<revision>"; all empty unless
-// each of the three markers stands exactly once, in that order.
+// The parts of a device key name, "<type>&Ven_<vendor>&Prod_<product>&Rev_<revision>" in any ASCII letter
+// case; all empty unless each of the three markers stands exactly once, in that order.
 struct DeviceKeyParts {
   std::wstring vendor, product, revision;
 };

@@ -1,0 +1,66 @@
+#!/usr/bin/env python3
+"""run_merge.py EXE CASE WORK: lays down in WORK the files that CASE/files names, runs the report merger EXE
+there under Wine with the arguments that CASE/options gives, and checks its exit code, what it printed
+(CASE/summary.txt) and the table it wrote (CASE/expected.csv) byte for byte; see tests/merge_cases/README.md."""
+
+import os, pathlib, shutil, subprocess, sys
+from run_case import LOCALES, TOOLS
+
+PROGRAM_CASES = pathlib.Path(__file__).resolve().parent / "cases"
+
+
+def lay_down(case, folder):
+    """Each line of CASE/files: PATH SOURCE [CODEPAGE [LINES]]. SOURCE is case:NAME, the report that the program's
+    case NAME expects, in CODEPAGE (cp950 by default), cut to its first LINES lines if given; full, a name
+    that leads to /dev/full; or a file of CASE, copied as it is."""
+    for line in (case / "files").read_text("utf-8").splitlines():
+        path, source, *rest = line.split()
+        target = folder / path
+        target.parent.mkdir(parents=True, exist_ok=True)
+        if source == "full":
+            target.symlink_to("/dev/full")
+        elif source.startswith("case:"):
+            lines = (PROGRAM_CASES / source[5:] / "expected.txt").read_text("utf-8").split("\n")
+            lines = lines[:int(rest[1])] + [""] if len(rest) > 1 else lines
+            target.write_bytes("\r\n".join(lines).encode(rest[0] if rest else "cp950", "replace"))
+        else:
+            shutil.copy(case / source, target)
+
+
+def snapshot(folder):
+    return {p: p.read_bytes() for p in folder.rglob("*") if p.is_file() and not p.is_symlink()}
+
+
+def main(exe, case, work):
+    options = dict(word.split("=", 1) for word in (case / "options").read_text().split())
+    folder, failures = work / "run", []
+    shutil.rmtree(work, ignore_errors=True)
+    subprocess.run([TOOLS / "wine-prefix.sh", "copy", os.environ["VESTIGIA_PRISTINE"], work / "prefix"], check=True)
+    lay_down(case, folder)
+    before = snapshot(folder)
+    codepage = options.get("codepage", "950")
+    env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "LANG", "LANGUAGE")}
+    env.update(WINEPREFIX=str(work / "prefix"), TZ="Asia/Taipei", LC_ALL=LOCALES[codepage])
+    run = subprocess.run([TOOLS / "wine-run.sh", exe, *options["args"].split(",")], cwd=folder, env=env,
+                         stdin=subprocess.DEVNULL, capture_output=True, timeout=600)
+    if run.returncode != int(options.get("exit", "0")):
+        failures.append("exit code %d, expected %s" % (run.returncode, options.get("exit", "0")))
+    outputs = sorted(folder.glob(options["output"]))
+    shown = str(outputs[0].relative_to(folder)).replace("/", "\\") if outputs else "?"
+    said = run.stdout.decode("cp" + codepage, "replace").replace("\r\n", "\n")
+    if said != (case / "summary.txt").read_text("utf-8").replace("{output}", shown):
+        failures.append("it printed:\n" + said)
+    if (case / "expected.csv").exists():
+        expected = b"\xef\xbb\xbf" + (case / "expected.csv").read_bytes().replace(b"\n", b"\r\n")
+        if len(outputs) != 1 or outputs[0].read_bytes() != expected:
+            failures.append("the table differs from expected.csv; see %s" % (outputs or ["(none written)"])[0])
+    elif snapshot(folder) != before:
+        failures.append("files changed although no table was to be written")
+    if any(not p.is_symlink() for p in folder.rglob("*.partial")):  # Wine cannot remove a link to /dev/full
+        failures.append("a partial table was left behind")
+    print("\n".join(failures) or "%s: passed" % case.name)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(*(pathlib.Path(arg).resolve() for arg in sys.argv[1:])))
