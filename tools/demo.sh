@@ -3,7 +3,8 @@
 # and a USB DVD drive, filling all three report sections) in a demo Wine prefix under build/demo. The box is
 # shown for real: on $DISPLAY, where the user presses OK; otherwise on a private Xvfb inside a small Wine
 # desktop (which draws the frame and caption), where it is photographed and dismissed. Prints the report's
-# path and the report converted to UTF-8.
+# path and the report converted to UTF-8, then merges the desktop's reports into a table with the 32-bit
+# report merger, as an administrator merges those of a whole office, and prints the table.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -65,3 +66,12 @@ echo "report: $report"
 echo "        (C:\\users\\Public\\Desktop\\$(basename "$report") inside the prefix)"
 echo
 iconv -f CP950 -t UTF-8 "$report" | tr -d '\r'
+
+echo
+echo "Merging the desktop's reports with the 32-bit report merger (vestigia-merge.exe C:\\users\\Public\\Desktop):"
+LC_ALL=zh_TW.UTF-8 tools/wine-run.sh "$root/build/win32/vestigia-merge.exe" 'C:\users\Public\Desktop' </dev/null |
+  iconv -f CP950 -t UTF-8 | tr -d '\r'
+wineserver -w
+table=$(ls -t "$desktop"/merged-*.csv | head -1)
+echo
+tail -c +4 "$table" | tr -d '\r'
