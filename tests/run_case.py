@@ -68,11 +68,10 @@ def check_run(exe, case, options, env, desktop, work):
     exe = pathlib.Path(shutil.copy(exe, work)) if planted else exe
     for name in planted:
         shutil.copy(os.environ["VESTIGIA_MARKER"], work / name)
-    # station=hidden: the launcher starts it in the station where services run and watches it end by itself
-    qemu = pathlib.Path("/proc/sys/fs/binfmt_misc/qemu-i386")  # which runs the 32-bit exe a minute a run
-    seconds = 300 if qemu.exists() and qemu.read_text().startswith("enabled") else 60
-    hidden = options.get("station") == "hidden"
-    command = [os.environ["VESTIGIA_LAUNCHER"], "Z:" + str(exe).replace("/", "\\"), str(seconds)] if hidden else [exe]
+    hidden = options.get("station") == "hidden"  # started by the launcher where services run: must end alone
+    qemu = pathlib.Path("/proc/sys/fs/binfmt_misc/qemu-i386")  # which runs the 32-bit exe, a minute a run
+    seconds = "300" if qemu.exists() and qemu.read_text().startswith("enabled") else "60"
+    command = [os.environ["VESTIGIA_LAUNCHER"], "Z:" + str(exe).replace("/", "\\"), seconds] if hidden else [exe]
     before = desktop_files(desktop)
     code, box = run_with_box(command, env, desktop, work)
     check(not hidden or code not in UNSEEN, "unseen, the program %s" % UNSEEN.get(code))
