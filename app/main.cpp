@@ -23,11 +23,25 @@ constexpr UINT kNotSavedStyle = MB_OK | MB_ICONERROR | MB_SYSTEMMODAL;
 // composition keeps it terminated and never reads past its end.
 constexpr std::size_t kClearedTextBytes = kReportTextUnits;
 
+// True unless this process's window station is known to be one that no one can see: the station where
+// services, SYSTEM tasks and remote command shells run. There a message box would wait for a click that can
+// never come, and whatever started the run would wait with it. When the station or its flags cannot be
+// read, the answer is true, so that a run at a desktop never loses its box.
+bool SomeoneCanSeeTheDesktop() {
+  const HWINSTA station = GetProcessWindowStation();
+  USEROBJECTFLAGS flags = {};
+  if (!station || !GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof flags, nullptr)) {
+    return true;
+  }
+  return (flags.dwFlags & WSF_VISIBLE) != 0;
+}
+
 }  // namespace
 
 // One run: scan the registry, compose the report, write it to the all-users desktop and show where it
-// went. Exit code 0 when the report was saved, 2 when it could not be (the box then says so), 1 when
-// memory for the run's objects was missing (nothing is shown or written).
+// went, when someone can see the box. Exit code 0 when the report was saved, 2 when it could not be (the
+// box then says so), 1 when memory for the run's objects was missing (nothing is shown or written). With
+// no one to see the box the run ends at once, with the same exit code.
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   SearchDllsInTheSystemFolderOnly();
   wchar_t* text = new (std::nothrow) wchar_t[kReportTextUnits];
@@ -53,8 +67,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   const bool written = file->Write(text, CP_ACP);
   file->Close();
   const bool saved = created && written;
-  MessageBoxW(nullptr, file->Path(), saved ? kReportedCaption : kNotSavedCaption,
-              saved ? kReportedStyle : kNotSavedStyle);
+  if (SomeoneCanSeeTheDesktop()) {
+    MessageBoxW(nullptr, file->Path(), saved ? kReportedCaption : kNotSavedCaption,
+                saved ? kReportedStyle : kNotSavedStyle);
+  }
 
   delete file;
   history->Release();
