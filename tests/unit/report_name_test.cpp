@@ -1,0 +1,67 @@
+// The rules by which the merger reads a report's file name and its times, on names and texts that the
+// merger's cases do not hold: every other reading of the name, and every near miss of the formats.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "merge/report_name.h"
+#include "merge/report_reader.h"
+
+namespace {
+
+TEST(ReportName, ComputerIsTheLongestNameAfterADash) {
+  const struct {
+    const wchar_t* fileName;
+    const wchar_t* user;  // null: not a report's name
+    const wchar_t* computer = nullptr;
+    const wchar_t* otherComputer = nullptr;
+  } cases[] = {
+      {L"202601020304-jdoe-DESKTOP-AB12CD3.txt", L"jdoe", L"DESKTOP-AB12CD3", L""},
+      {L"202601020304-svc-x-PC01.TXT", L"svc-x", L"PC01", L""},
+      {L"202601020304-ADMIN-PC-01.txt", L"ADMIN", L"PC-01", L"01"},
+      {L"202601020304-ADMIN-A-B-C.txt", L"ADMIN", L"A-B-C", L"B-C"},
+      {L"202601020304-王小明-會計-01.txt", L"王小明", L"會計-01", L"01"},
+      {L"202601020304-a-ABCDEFGHIJKLMNOP.txt", nullptr},  // 16 units: no NetBIOS name
+      {L"202601020304-a-pc01.txt", nullptr},              // a computer name in lower case
+      {L"202601020304--PC01.txt", nullptr},               // no user
+      {L"202601020304-a-.txt", nullptr},
+      {L"202613020304-a-PC.txt", nullptr},  // month 13
+      {L"202601020360-a-PC.txt", nullptr},  // minute 60
+      {L"20260102030-a-PC.txt", nullptr},
+      {L"202601020304_a-PC.txt", nullptr},
+      {L"202601020304-a-PC.csv", nullptr},
+  };
+  for (const auto& c : cases) {
+    ReportName name;
+    ASSERT_EQ(ParseReportName(c.fileName, name), c.user != nullptr) << c.fileName;
+    if (c.user) {
+      EXPECT_EQ(name.user, c.user) << c.fileName;
+      EXPECT_EQ(name.computer, c.computer) << c.fileName;
+      EXPECT_EQ(name.otherComputer, c.otherComputer) << c.fileName;
+      EXPECT_EQ(name.time, L"2026-01-02 03:04") << c.fileName;
+    }
+  }
+}
+
+TEST(ReportReader, TimeTextOnlyInTheProgramsOwnForm) {
+  const std::pair<const wchar_t*, const wchar_t*> cases[] = {
+      {L"2005/01/02  20:34:56", L"2005-01-02 20:34:56"},
+      {L"30827/12/31  23:59:59", L"30827-12-31 23:59:59"},
+      {L"2005/01/02 20:34:56", nullptr},    // one blank
+      {L"2005/1/02  20:34:56", nullptr},    // a month without its zero
+      {L"02005/01/02  20:34:56", nullptr},  // a year with one
+      {L"2005/13/02  20:34:56", nullptr},
+      {L"2005/01/02  24:00:00", nullptr},
+      {L"2005/01/02  20:34:56 ", nullptr},
+      {L"2005-01-02  20:34:56", nullptr},
+  };
+  for (const auto& [text, expected] : cases) {
+    std::wstring time;
+    ASSERT_EQ(ReadTimeText(text, time), expected != nullptr) << text;
+    if (expected) {
+      EXPECT_EQ(time, expected) << text;
+    }
+  }
+}
+
+}  // namespace
