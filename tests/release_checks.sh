@@ -1,27 +1,43 @@
 #!/usr/bin/env bash
-# release_checks.sh SOURCE_DIR EXE WORK: EXE, the program we ship as the cases ran it, is a stripped 32-bit
-# GUI exe that starts on Windows XP SP3 (PE header, manifest and imports), writes nothing to the registry
-# and asks for administrator rights. A release signed with a throwaway certificate (tools/release.sh) and
-# checked as a user would (tools/check-release.sh) is EXE byte for byte once unsigned, so the release build
-# is reproducible. Leaves the signed exe at WORK/vestigia.exe for a case to run.
+# release_checks.sh SOURCE_DIR BUILD WORK: the programs we ship, in BUILD (the 32-bit build the cases ran),
+# are stripped 32-bit exes that start on Windows XP SP3 (PE header, manifest, imports) and write nothing
+# to the registry: vestigia.exe, a GUI program that asks for administrator rights, and vestigia-merge.exe,
+# a console program that asks for none and imports no registry function at all. A release signed with a
+# throwaway certificate (tools/release.sh) and checked as a user would (tools/check-release.sh) is each of
+# them byte for byte once unsigned, so the release build is reproducible. Leaves the signed exes in WORK
+# for the cases to run.
 set -uo pipefail
-src=$1 exe=$2 work=$3 failures=0
+src=$1 build=$(realpath "$2") work=$3 failures=0
+programs=(vestigia.exe vestigia-merge.exe)
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 
-headers=$(i686-w64-mingw32-objdump -p "$exe")
-[[ $(file -b "$exe") == "PE32 executable (GUI) "*"(stripped to external PDB)"* ]] || fail "not a stripped PE32 GUI exe"
-[[ $(grep -E '^M(aj|in)or(OSystem|Subsystem)Version' <<<"$headers" | cut -f2 | tr '\n' ' ') == '5 1 5 1 ' ]] ||
-  fail "the PE header does not ask for Windows XP (5.1)"
-diff <(awk '!/^#/ && $2 <= 5.1 {print $1}' "$src/tests/xp_imports.txt" | LC_ALL=C sort) \
-  <(awk '/DLL Name/ {dll = $3} /^\t[0-9a-f]+\t +[0-9]+ +[A-Za-z_]/ {print dll "!" $3}' <<<"$headers" | LC_ALL=C sort) ||
-  fail "its imports (>) are not those reviewed as present on Windows XP (<) in tests/xp_imports.txt"
-grep -E '\bReg(Set|Create|Delete|Save|Restore|Load|Replace|Rename|Copy|Flush|UnLoad)' <<<"$headers" &&
-  fail "imports a registry function that writes"
-manifest=$(wrestool -x --raw --type=24 "$exe")
-[[ $manifest == *'level="requireAdministrator"'* ]] || fail "does not ask to be elevated"
-python3 -c 'import sys, xml.dom.minidom; xml.dom.minidom.parseString(sys.stdin.read())' <<<"$manifest" ||
-  fail "the manifest is not well-formed XML"
-grep -oE '<[^>]+>' <<<"$manifest" | grep -E 'xmlns.*xmlns' && fail "a manifest element declares two namespaces"
+reviewed=$(awk '!/^#/ && $2 <= 5.1 {print $1}' "$src/tests/xp_imports.txt" | LC_ALL=C sort)
+all_imports=
+# check_exe NAME SUBSYSTEM LEVEL FORBIDDEN: its subsystem as file(1) names it, the execution level its
+# manifest requests, and a pattern of DLL!function that it must not import.
+check_exe() {
+  local exe=$build/$1 headers imports manifest
+  headers=$(i686-w64-mingw32-objdump -p "$exe")
+  [[ $(file -b "$exe") == "PE32 executable ($2) "*"(stripped to external PDB)"* ]] ||
+    fail "$1 is not a stripped PE32 $2 exe"
+  [[ $(grep -E '^M(aj|in)or(OSystem|Subsystem)Version' <<<"$headers" | cut -f2 | tr '\n' ' ') == '5 1 5 1 ' ]] ||
+    fail "the PE header of $1 does not ask for Windows XP (5.1)"
+  imports=$(awk '/DLL Name/ {dll = $3} /^\t[0-9a-f]+\t +[0-9]+ +[A-Za-z_]/ {print dll "!" $3}' <<<"$headers" |
+    LC_ALL=C sort)
+  all_imports+=$imports$'\n'
+  comm -13 <(echo "$reviewed") <(echo "$imports") | grep . &&
+    fail "$1 imports these, not reviewed as present on Windows XP in tests/xp_imports.txt"
+  grep -E "$4" <<<"$imports" && fail "$1 imports a registry function that it must not"
+  manifest=$(wrestool -x --raw --type=24 "$exe")
+  [[ $manifest == *"level=\"$3\""* ]] || fail "the manifest of $1 does not request $3"
+  python3 -c 'import sys, xml.dom.minidom; xml.dom.minidom.parseString(sys.stdin.read())' <<<"$manifest" ||
+    fail "the manifest of $1 is not well-formed XML"
+  grep -oE '<[^>]+>' <<<"$manifest" | grep -E 'xmlns.*xmlns' && fail "a manifest element of $1 declares two namespaces"
+}
+check_exe vestigia.exe GUI requireAdministrator '!Reg(Set|Create|Delete|Save|Restore|Load|Replace|Rename|Copy|Flush|UnLoad)'
+check_exe vestigia-merge.exe console asInvoker '!(SH)?Reg'
+diff <(echo "$reviewed") <(LC_ALL=C sort -u <<<"$all_imports" | grep .) ||
+  fail "tests/xp_imports.txt lists functions (<) that neither exe imports"
 
 rm -rf "$work" && mkdir -p "$work" && cd "$work" || exit 1
 openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 1 -subj /CN=Throwaway 2>/dev/null
@@ -37,14 +53,17 @@ done
 
 VESTIGIA_SIGN_PKCS12=signer.p12 VESTIGIA_SIGN_PASSWORD=throwaway bash "$src/tools/release.sh" >/dev/null \
   2>release.log || fail "release.sh did not sign: $(tail -1 release.log)"
-cp "$src/build/release/signed/vestigia.exe" vestigia.exe
-bash "$src/tools/check-release.sh" --ca cert.pem --unsigned "$exe" vestigia.exe || fail "the signed release fails"
+for program in "${programs[@]}"; do
+  cp "$src/build/release/signed/$program" "$program"
+  bash "$src/tools/check-release.sh" --ca cert.pem --unsigned "$build/$program" "$program" ||
+    fail "the signed $program fails"
 
-# One byte of its code changed after signing.
-cp vestigia.exe tampered.exe
-code=$((16#$(i686-w64-mingw32-objdump -h tampered.exe | awk '$2 == ".text" {print $6}') + 256))
-printf '\x90' | dd of=tampered.exe bs=1 seek=$code conv=notrunc status=none
-cmp -s vestigia.exe tampered.exe && fail "the byte to change was already 0x90"
-bash "$src/tools/check-release.sh" --ca cert.pem --unsigned "$exe" tampered.exe
-(($? == 1)) || fail "a tampered exe was not refused for its signature"
+  # One byte of its code changed after signing.
+  cp "$program" "tampered-$program"
+  code=$((16#$(i686-w64-mingw32-objdump -h "$program" | awk '$2 == ".text" {print $6}') + 256))
+  printf '\x90' | dd of="tampered-$program" bs=1 seek=$code conv=notrunc status=none
+  cmp -s "$program" "tampered-$program" && fail "the byte to change in $program was already 0x90"
+  bash "$src/tools/check-release.sh" --ca cert.pem --unsigned "$build/$program" "tampered-$program"
+  (($? == 1)) || fail "a tampered $program was not refused for its signature"
+done
 ((failures == 0)) && echo "all release checks passed"

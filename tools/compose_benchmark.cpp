@@ -8,6 +8,7 @@
 #include <string>
 
 #include "history/device_history.h"
+#include "tools/fastest_milliseconds.h"
 
 namespace {
 
@@ -30,26 +31,10 @@ void FillSynthetic(DeviceHistory& store, int devices, int entries) {
   store.interfaces = new InterfaceRecord[entries];
   store.interfaceCount = entries;
   for (int e = 0; e < entries; ++e) {
-    const std::wstring name =
-        e % 2 == 0 ? store.devices[(e / 2) % devices].deviceKeyName : L"Disk&Ven_Other&Prod_" + std::to_wstring(e);
+    const std::wstring name = e % 2 == 0 ? store.devices[(e / 2) % devices].deviceKeyName
+                                         : L"Disk&Ven_Other&Prod_" + std::to_wstring(e);
     store.interfaces[e] = {0, Owned(name), Owned(L"2025/01/02  03:04:05")};
   }
-}
-
-// The fastest of a few rounds: the figure least disturbed by the rest of the machine.
-template <typename Operation>
-double FastestMilliseconds(Operation operation) {
-  LARGE_INTEGER frequency, start, end;
-  QueryPerformanceFrequency(&frequency);
-  double fastest = 0;
-  for (int round = 0; round < 3; ++round) {
-    QueryPerformanceCounter(&start);
-    operation();
-    QueryPerformanceCounter(&end);
-    const double elapsed = 1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) / frequency.QuadPart;
-    fastest = round == 0 || elapsed < fastest ? elapsed : fastest;
-  }
-  return fastest;
 }
 
 // Composition always correlates first; its own share is what it takes beyond correlation alone.
@@ -63,9 +48,10 @@ void Measure(int devices, int entries) {
     store.ComposeReport(text.get());
   });
   store.Release();
-  std::printf("%6d devices x %6d entries: correlation %8.1f ms, composition with its correlation %8.1f ms, "
-              "report %zu units\n",
-              devices, entries, correlation, composition, std::wcslen(text.get()));
+  std::printf(
+      "%6d devices x %6d entries: correlation %8.1f ms, composition with its correlation %8.1f ms, "
+      "report %zu units\n",
+      devices, entries, correlation, composition, std::wcslen(text.get()));
 }
 
 }  // namespace

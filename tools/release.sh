@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Builds the program we ship (the 32-bit preset) from scratch into build/release/vestigia.exe and prints its
-# SHA-256. The build is reproducible: the same source gives the same bytes, so anyone can check that the
-# exe they were handed is the one this source makes (tools/check-release.sh).
+# Builds the programs we ship (the 32-bit preset) from scratch into build/release/vestigia.exe and
+# build/release/vestigia-merge.exe and prints their SHA-256. The build is reproducible: the same source
+# gives the same bytes, so anyone can check that an exe they were handed is one this source makes
+# (tools/check-release.sh).
 #
-# Given a code-signing certificate, it also writes a signed copy, build/release/signed/vestigia.exe: an
-# Authenticode signature with SHA-256, described as "Vestigia", and prints that file's SHA-256 too. The
+# Given a code-signing certificate, it also writes signed copies of both into build/release/signed/: an
+# Authenticode signature with SHA-256, described as "Vestigia", and prints their SHA-256 too. The
 # certificate comes from the environment, as a build pipeline passes its secrets:
 #   VESTIGIA_SIGN_PKCS12     a PKCS#12 file holding the certificate (and its chain) and the key, or
 #   VESTIGIA_SIGN_CERT       the certificate (and its chain), PEM, with
@@ -15,13 +16,14 @@
 #                            time, and Windows stops trusting it when the certificate expires.
 # The certificate, the key and the password are checked before anything is built: a missing or unreadable
 # file, a wrong password or a key that does not belong to the certificate stops the script with a message
-# and a non-zero exit code. The signed copy appears only once the signing has succeeded.
+# and a non-zero exit code. The signed folder appears only once both exes are signed, so it never holds
+# one signed exe without the other, nor a part of one.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 fail() { echo "release.sh: $*" >&2; exit 1; }
 
 bash "$root/tools/setup.sh" >&2
-rm -rf "$root/build/release/signed"  # a signed copy from an earlier run is never taken for this one's
+rm -rf "$root/build/release/signed"  # signed copies from an earlier run are never taken for this one's
 absolute() { [[ -z $1 ]] || realpath -m -- "$1"; }  # the build runs in another folder
 pkcs12=$(absolute "${VESTIGIA_SIGN_PKCS12:-}") cert=$(absolute "${VESTIGIA_SIGN_CERT:-}")
 key=$(absolute "${VESTIGIA_SIGN_KEY:-}")
@@ -52,7 +54,8 @@ rm -rf "$root/build/release"
 cmake -S "$root" --preset win32 -B "$root/build/release" >&2
 cmake --build "$root/build/release" >&2
 cd "$root/build/release"
-sha256sum vestigia.exe
+programs=(vestigia.exe vestigia-merge.exe)
+sha256sum "${programs[@]}"
 ((${#signer[@]})) || exit 0
 
 options=(-h sha256 -n Vestigia)
@@ -63,14 +66,16 @@ else
   echo "release.sh: no timestamp server (VESTIGIA_TIMESTAMP_URL): the signature carries no time, and Windows" \
     "stops trusting it when the certificate expires" >&2
 fi
-mkdir signed
+mkdir signed.partial
 if [[ -n $VESTIGIA_SIGN_PASSWORD ]]; then  # through a file of this user's only: an argument is seen by all
   secret=$(mktemp)
   trap 'rm -f "$secret"' EXIT
   printf '%s' "$VESTIGIA_SIGN_PASSWORD" >"$secret"
   options+=(-readpass "$secret")
 fi
-osslsigncode sign "${signer[@]}" "${options[@]}" -in vestigia.exe -out signed/vestigia.exe.part >&2 ||
-  { rm -f signed/vestigia.exe.part; fail "signing failed"; }
-mv signed/vestigia.exe.part signed/vestigia.exe
-sha256sum signed/vestigia.exe
+for program in "${programs[@]}"; do
+  osslsigncode sign "${signer[@]}" "${options[@]}" -in "$program" -out "signed.partial/$program" >&2 ||
+    { rm -rf signed.partial; fail "signing $program failed"; }
+done
+mv signed.partial signed
+sha256sum "${programs[@]/#/signed/}"
