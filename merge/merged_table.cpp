@@ -46,10 +46,14 @@ void AppendCell(const std::wstring& value, bool last, std::wstring& csv) {
   if (formula) {
     csv += L'\'';
   }
-  for (const wchar_t unit : value) {
-    csv += unit;
-    if (unit == L'"') {
-      csv += L'"';
+  if (value.find(L'"') == std::wstring::npos) {
+    csv += value;
+  } else {
+    for (const wchar_t unit : value) {
+      csv += unit;
+      if (unit == L'"') {
+        csv += L'"';
+      }
     }
   }
   if (quoted) {

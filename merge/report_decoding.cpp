@@ -48,13 +48,12 @@ bool DecodeReport(const std::string& bytes, unsigned codePage, std::wstring& tex
   if (bytes.size() > INT_MAX || std::memchr(bytes.data(), '\0', bytes.size())) {
     return false;
   }
+  // No byte of these code pages gives more than one UTF-16 unit, so one pass into that much room does.
   const int size = static_cast<int>(bytes.size());
-  const int units = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(), size, nullptr, 0);
-  if (units <= 0) {
-    return false;
-  }
-  text.resize(static_cast<std::size_t>(units));
-  return MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(), size, &text[0], units) == units;
+  text.resize(bytes.size());
+  const int units = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(), size, &text[0], size);
+  text.resize(units > 0 ? static_cast<std::size_t>(units) : 0);
+  return units > 0;
 }
 
 void AppendUtf8(const std::wstring& text, std::string& bytes) {

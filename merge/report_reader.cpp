@@ -44,6 +44,11 @@ constexpr int kBothViewsLayout = 0, kNoInterfaceLayout = 1, kNoDeviceKeyLayout =
 // Readings are counted only up to this: one, or more than one.
 constexpr unsigned char kMany = 2;
 
+// The bit of a field's first line in the mask of fields that a line can begin.
+unsigned FieldBit(int layout, int index) {
+  return 1u << (kLayouts[layout].firstState - kFirstFieldState + index);
+}
+
 bool IsTimeField(ReportField field) {
   return field == ReportField::kFirstUsed || field == ReportField::kLastUsed;
 }
@@ -67,6 +72,22 @@ bool FieldOf(int state, int& layout, int& index) {
 
 bool StartsWith(std::wstring_view text, const std::wstring& prefix) {
   return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// Appends `number` (not negative) in decimal, with leading zeros up to `width` digits.
+void AppendDigits(std::wstring& text, int number, int width) {
+  wchar_t reversed[16];
+  int count = 0;
+  do {
+    reversed[count++] = static_cast<wchar_t>(L'0' + number % 10);
+    number /= 10;
+  } while (number > 0 && count < 16);
+  while (count < width && count < 16) {
+    reversed[count++] = L'0';
+  }
+  while (count > 0) {
+    text += reversed[--count];
+  }
 }
 
 }  // namespace
@@ -102,10 +123,15 @@ bool ReadTimeText(std::wstring_view text, std::wstring& time) {
   if (length < 0 || text != std::wstring_view(rendered, static_cast<std::size_t>(length))) {
     return false;
   }
-  wchar_t iso[32] = {};
-  std::swprintf(iso, std::size(iso), L"%04d-%02d-%02d %02d:%02d:%02d", parts[0], parts[1], parts[2], parts[3],
-                parts[4], parts[5]);
-  time = iso;
+  // "YYYY-MM-DD hh:mm:ss", put together by hand: this runs for every time of every report.
+  static constexpr wchar_t kSeparators[] = {L'-', L'-', L' ', L':', L':'};
+  time.clear();
+  for (int p = 0; p < 6; ++p) {
+    if (p > 0) {
+      time += kSeparators[p - 1];
+    }
+    AppendDigits(time, parts[p], p == 0 ? 4 : 2);
+  }
   return true;
 }
 
@@ -118,18 +144,38 @@ ReportReader::ReportReader(const std::function<std::wstring(const wchar_t*)>& re
   }
 }
 
-bool ReportReader::StartsField(int layout, int index, std::wstring_view line) const {
-  const std::wstring& label = labels_[layout][index];
-  if (!StartsWith(line, label)) {
-    return false;
+unsigned ReportReader::FieldStarts(std::wstring_view line, std::wstring& time) const {
+  time.clear();
+  unsigned starts = 0;
+  // The time after a label is checked once per length of label: in a single-byte code page all labels
+  // read back alike, and the two time labels have one length in every code page.
+  std::size_t checkedLabelUnits = std::wstring_view::npos;
+  bool validTime = false;
+  for (int layout = 0; layout < static_cast<int>(std::size(kLayouts)); ++layout) {
+    for (int index = 0; index < kLayouts[layout].count; ++index) {
+      const std::wstring& label = labels_[layout][index];
+      if (!StartsWith(line, label)) {
+        continue;
+      }
+      if (IsTimeField(kLayouts[layout].lines[index].field)) {
+        const std::wstring_view value = line.substr(label.size());
+        if (checkedLabelUnits != label.size()) {
+          checkedLabelUnits = label.size();
+          validTime = value.empty() || ReadTimeText(value, time);
+        }
+        if (!validTime) {
+          continue;
+        }
+      }
+      starts |= FieldBit(layout, index);
+    }
   }
-  std::wstring time;
-  const std::wstring_view value = line.substr(label.size());
-  return !IsTimeField(kLayouts[layout].lines[index].field) || value.empty() || ReadTimeText(value, time);
+  return starts;
 }
 
 template <typename Visit>
-void ReportReader::ForEachTransition(int state, std::wstring_view line, Visit&& visit) const {
+void ReportReader::ForEachTransition(int state, std::wstring_view line, unsigned starts,
+                                     Visit&& visit) const {
   switch (state) {
     case kStart:
       if (line == header_) {
@@ -142,7 +188,7 @@ void ReportReader::ForEachTransition(int state, std::wstring_view line, Visit&& 
       }
       return;
     case kSection1:
-      if (StartsField(kBothViewsLayout, 0, line)) {
+      if (starts & FieldBit(kBothViewsLayout, 0)) {
         visit(kLayouts[kBothViewsLayout].firstState);
       }
       if (line == incompleteHeader_) {
@@ -155,12 +201,12 @@ void ReportReader::ForEachTransition(int state, std::wstring_view line, Visit&& 
       }
       return;
     case kSection2:
-      if (StartsField(kNoInterfaceLayout, 0, line)) {
+      if (starts & FieldBit(kNoInterfaceLayout, 0)) {
         visit(kLayouts[kNoInterfaceLayout].firstState);
       }
       [[fallthrough]];
     case kSection3:
-      if (StartsField(kNoDeviceKeyLayout, 0, line)) {
+      if (starts & FieldBit(kNoDeviceKeyLayout, 0)) {
         visit(kLayouts[kNoDeviceKeyLayout].firstState);
       }
       return;
@@ -176,7 +222,7 @@ void ReportReader::ForEachTransition(int state, std::wstring_view line, Visit&& 
     visit(state);
   }
   if (index + 1 < kLayouts[layout].count) {
-    if (StartsField(layout, index + 1, line)) {
+    if (starts & FieldBit(layout, index + 1)) {
       visit(state + 1);
     }
   } else if (line.empty()) {
@@ -200,6 +246,13 @@ ReportReading ReportReader::Read(std::wstring_view text) const {
     return reading;
   }
 
+  // What each line can begin, and its time in the table's form where it is a time line.
+  std::vector<unsigned> starts(lines.size());
+  std::vector<std::wstring> times(lines.size());
+  for (std::size_t j = 0; j < lines.size(); ++j) {
+    starts[j] = FieldStarts(lines[j], times[j]);
+  }
+
   // ways[j][s]: the number of readings (up to kMany) of the lines from j on, starting in state s.
   const std::size_t lineCount = lines.size();
   std::vector<unsigned char> ways((lineCount + 1) * kStateCount, 0);
@@ -210,7 +263,7 @@ ReportReading ReportReader::Read(std::wstring_view text) const {
   for (std::size_t j = lineCount; j-- > 0;) {
     for (int state = 0; state < kStateCount; ++state) {
       unsigned sum = 0;
-      ForEachTransition(state, lines[j], [&](int next) { sum += Ways(j + 1, next); });
+      ForEachTransition(state, lines[j], starts[j], [&](int next) { sum += Ways(j + 1, next); });
       Ways(j, state) = static_cast<unsigned char>(sum < kMany ? sum : kMany);
     }
   }
@@ -225,7 +278,7 @@ ReportReading ReportReader::Read(std::wstring_view text) const {
       bool any = false;
       for (int state = 0; state < kStateCount; ++state) {
         if (reached[state]) {
-          ForEachTransition(state, lines[j], [&](int to) { next[to] = any = true; });
+          ForEachTransition(state, lines[j], starts[j], [&](int to) { next[to] = any = true; });
         }
       }
       if (!any) {
@@ -247,7 +300,7 @@ ReportReading ReportReader::Read(std::wstring_view text) const {
   ReportRecord record{};
   for (std::size_t j = 0; j < lineCount; ++j) {
     int viable = 0, chosen = 0;
-    ForEachTransition(state, lines[j], [&](int next) {
+    ForEachTransition(state, lines[j], starts[j], [&](int next) {
       if (Ways(j + 1, next) > 0) {
         ++viable;
         chosen = next;
@@ -269,9 +322,10 @@ ReportReading ReportReader::Read(std::wstring_view text) const {
         if (index == 0) {
           record = ReportRecord{kLayouts[layout].kind, {}};
         }
-        const std::wstring_view rest = lines[j].substr(labels_[layout][index].size());
-        if (!IsTimeField(field.field) || !ReadTimeText(rest, value)) {
-          value.assign(rest);
+        if (IsTimeField(field.field)) {
+          value = times[j];
+        } else {
+          value.assign(lines[j].substr(labels_[layout][index].size()));
         }
       }
     } else if (FieldOf(state, layout, index)) {

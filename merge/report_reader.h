@@ -50,8 +50,10 @@ class ReportReader {
 
  private:
   template <typename Visit>
-  void ForEachTransition(int state, std::wstring_view line, Visit&& visit) const;
-  bool StartsField(int layout, int index, std::wstring_view line) const;
+  void ForEachTransition(int state, std::wstring_view line, unsigned starts, Visit&& visit) const;
+  // A mask of the fields whose first line `line` can be (a label, and after a time label a time or
+  // nothing); `time` gets the time in the table's form when the line holds one.
+  unsigned FieldStarts(std::wstring_view line, std::wstring& time) const;
 
   std::wstring header_;
   std::wstring incompleteHeader_;
