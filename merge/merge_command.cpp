@@ -97,9 +97,9 @@ std::wstring DefaultOutputPath(const std::wstring& folder) {
 }
 
 // Reads one file as a report; false with `reason` set when it is not merged.
-bool ReadReport(const std::wstring& path, std::string& bytes, std::wstring& text,
-                std::map<unsigned, std::unique_ptr<ReportReader>>& readers, MergedReport& report,
-                std::wstring& reason) {
+bool ReadReport(const std::wstring& path, const CodePageRecognizer& recognizer, std::string& bytes,
+                std::wstring& text, std::map<unsigned, std::unique_ptr<ReportReader>>& readers,
+                MergedReport& report, std::wstring& reason) {
   report.file = path;
   if (!ParseReportName(FileNameOf(path), report.name)) {
     reason = L"檔名不是報告的檔名（YYYYMMDDhhmm-使用者-電腦.txt）";
@@ -115,7 +115,7 @@ bool ReadReport(const std::wstring& path, std::string& bytes, std::wstring& text
       reason = L"檔案太大，不是報告";
       return false;
   }
-  const unsigned codePage = RecognizeCodePage(bytes);
+  const unsigned codePage = recognizer.CodePageOf(bytes);
   if (codePage == 0) {
     reason = L"不是報告：第 1 行不是任何支援的字碼頁（950、936、932、949、65001、1252）中的報告標題";
     return false;
@@ -134,7 +134,7 @@ bool ReadReport(const std::wstring& path, std::string& bytes, std::wstring& text
     reason = ReasonFor(reading);
     return false;
   }
-  report.records = std::move(reading.records);
+  report.content = std::move(reading.content);
   return true;
 }
 
@@ -220,6 +220,7 @@ int MergeReports(const MergeOptions& options, const std::function<void(const std
   std::vector<MergedReport> reports;
   std::vector<std::wstring> ambiguousNames;
   std::set<std::wstring> seen;
+  const CodePageRecognizer recognizer;
   std::map<unsigned, std::unique_ptr<ReportReader>> readers;
   std::string bytes;
   std::wstring text, reason;
@@ -228,7 +229,7 @@ int MergeReports(const MergeOptions& options, const std::function<void(const std
       continue;
     }
     MergedReport report;
-    if (!ReadReport(file, bytes, text, readers, report, reason)) {
+    if (!ReadReport(file, recognizer, bytes, text, readers, report, reason)) {
       notMerged.push_back({file, reason});
       continue;
     }
@@ -263,7 +264,7 @@ int MergeReports(const MergeOptions& options, const std::function<void(const std
   OrderReports(reports, options.latestOnly);
   std::size_t rows = 0;
   for (const MergedReport& report : reports) {
-    rows += report.records.empty() ? 1 : report.records.size();
+    rows += report.content.records.empty() ? 1 : report.content.records.size();
   }
   const std::wstring output = !options.output.empty()
                                   ? options.output

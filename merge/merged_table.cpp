@@ -37,16 +37,22 @@ std::wstring Title(const wchar_t* label) {
   return title;
 }
 
-void AppendCell(const std::wstring& value, bool last, std::wstring& csv) {
-  const bool formula = !value.empty() && std::wcschr(L"=+-@\t\r", value[0]);
-  const bool quoted = formula || value.find_first_of(L",\"\r\n") != std::wstring::npos;
+void AppendCell(std::wstring_view value, bool last, std::wstring& csv) {
+  const wchar_t first = value.empty() ? L'\0' : value[0];
+  const bool formula =
+      first == L'=' || first == L'+' || first == L'-' || first == L'@' || first == L'\t' || first == L'\r';
+  bool quoted = formula, quotes = false;
+  for (const wchar_t unit : value) {
+    quotes = quotes || unit == L'"';
+    quoted = quoted || unit == L'"' || unit == L',' || unit == L'\r' || unit == L'\n';
+  }
   if (quoted) {
     csv += L'"';
   }
   if (formula) {
     csv += L'\'';
   }
-  if (value.find(L'"') == std::wstring::npos) {
+  if (!quotes) {
     csv += value;
   } else {
     for (const wchar_t unit : value) {
@@ -62,43 +68,52 @@ void AppendCell(const std::wstring& value, bool last, std::wstring& csv) {
   csv += last ? L"\r\n" : L",";
 }
 
-void AppendRow(const std::wstring* const* cells, std::size_t count, std::wstring& csv) {
+void AppendRow(const std::wstring_view* cells, std::size_t count, std::wstring& csv) {
   for (std::size_t i = 0; i < count; ++i) {
-    AppendCell(*cells[i], i + 1 == count, csv);
+    AppendCell(cells[i], i + 1 == count, csv);
   }
 }
 
-// Where `marker` stands in `text` (both upper-cased) exactly once from `from` on; npos otherwise.
-std::size_t FindOnce(const std::wstring& text, const wchar_t* marker, std::size_t from) {
-  const std::size_t at = text.find(marker, from);
-  return at != std::wstring::npos && text.find(marker, at + 1) == std::wstring::npos ? at
-                                                                                     : std::wstring::npos;
+wchar_t UpperCase(wchar_t unit) {
+  return unit >= L'a' && unit <= L'z' ? static_cast<wchar_t>(unit - L'a' + L'A') : unit;
 }
 
-std::wstring UpperCased(std::wstring text) {
-  for (wchar_t& unit : text) {
-    unit = unit >= L'a' && unit <= L'z' ? static_cast<wchar_t>(unit - L'a' + L'A') : unit;
+// Whether the upper-case `marker` stands in `text` at `at`, ASCII letter case aside.
+bool MarkerAt(std::wstring_view text, std::size_t at, const wchar_t* marker) {
+  for (std::size_t i = 0; marker[i] != L'\0'; ++i) {
+    if (at + i >= text.size() || UpperCase(text[at + i]) != marker[i]) {
+      return false;
+    }
   }
-  return text;
+  return true;
 }
 
 }  // namespace
 
-DeviceKeyParts SplitDeviceKeyName(const std::wstring& name) {
+DeviceKeyParts SplitDeviceKeyName(std::wstring_view name) {
   // Interface entries name the device in upper case ("DISK&VEN_LEXAR&PROD_..."), device keys in mixed case.
-  const std::wstring upper = UpperCased(name);
-  const std::size_t vendor = FindOnce(upper, kVendorMarker, 0);
-  const std::size_t product = vendor == std::wstring::npos ? vendor : FindOnce(upper, kProductMarker, vendor);
-  const std::size_t revision =
-      product == std::wstring::npos ? product : FindOnce(upper, kRevisionMarker, product);
-  if (revision == std::wstring::npos || upper.find(kVendorMarker) != vendor ||
-      upper.find(kProductMarker) != product) {
+  // One pass: every marker begins with '&', so only those places are compared.
+  static const wchar_t* const kMarkers[] = {kVendorMarker, kProductMarker, kRevisionMarker};
+  std::size_t at[3] = {};
+  int seen[3] = {};
+  for (std::size_t i = name.find(L'&'); i != std::wstring_view::npos; i = name.find(L'&', i + 1)) {
+    for (int m = 0; m < 3; ++m) {
+      if (MarkerAt(name, i, kMarkers[m])) {
+        at[m] = i;
+        ++seen[m];
+      }
+    }
+  }
+  if (seen[0] != 1 || seen[1] != 1 || seen[2] != 1 || at[0] > at[1] || at[1] > at[2]) {
     return {};
   }
-  const std::size_t vendorBegin = vendor + std::wcslen(kVendorMarker);
-  const std::size_t productBegin = product + std::wcslen(kProductMarker);
-  return {name.substr(vendorBegin, product - vendorBegin), name.substr(productBegin, revision - productBegin),
-          name.substr(revision + std::wcslen(kRevisionMarker))};
+  const std::size_t vendorBegin = at[0] + std::wcslen(kVendorMarker);
+  const std::size_t productBegin = at[1] + std::wcslen(kProductMarker);
+  if (vendorBegin > at[1] || productBegin > at[2]) {
+    return {};
+  }
+  return {name.substr(vendorBegin, at[1] - vendorBegin), name.substr(productBegin, at[2] - productBegin),
+          name.substr(at[2] + std::wcslen(kRevisionMarker))};
 }
 
 void OrderReports(std::vector<MergedReport>& reports, bool latestOnly) {
@@ -122,47 +137,50 @@ void OrderReports(std::vector<MergedReport>& reports, bool latestOnly) {
 }
 
 void AppendCsvHeader(std::wstring& csv) {
-  const std::wstring titles[] = {L"電腦",
-                                 L"使用者",
-                                 L"報告時間",
-                                 L"記錄種類",
-                                 Title(kDriverLabel),
-                                 L"廠商",
-                                 L"產品",
-                                 L"版本",
-                                 Title(kDeviceNameLabel),
-                                 Title(kDeviceTypeLabel),
-                                 Title(kFirstUsedLabel),
-                                 Title(kLastUsedLabel),
-                                 L"檔案"};
-  const std::wstring* cells[std::size(titles)];
-  for (std::size_t i = 0; i < std::size(titles); ++i) {
-    cells[i] = &titles[i];
-  }
+  const std::wstring titles[] = {Title(kDriverLabel), Title(kDeviceNameLabel), Title(kDeviceTypeLabel),
+                                 Title(kFirstUsedLabel), Title(kLastUsedLabel)};
+  const std::wstring_view cells[] = {L"電腦",   L"使用者", L"報告時間", L"記錄種類", titles[0],
+                                     L"廠商",   L"產品",   L"版本",     titles[1],   titles[2],
+                                     titles[3], titles[4], L"檔案"};
   AppendRow(cells, std::size(cells), csv);
 }
 
 void AppendCsvRows(const MergedReport& report, std::wstring& csv) {
-  // A report without records still shows that its computer was looked at.
-  static const std::vector<ReportRecord> kNoRecord(1);
-  const bool empty = report.records.empty();
-  for (const ReportRecord& record : empty ? kNoRecord : report.records) {
-    const std::wstring kind = empty ? kNoRecordKindName : KindName(record.kind);
-    const std::wstring& key = record[ReportField::kDeviceKeyName];
+  const ReportContent& content = report.content;
+  if (content.records.empty()) {
+    // A report without records still shows that its computer was looked at.
+    const std::wstring_view cells[] = {report.name.computer,
+                                       report.name.user,
+                                       report.name.time,
+                                       kNoRecordKindName,
+                                       L"",
+                                       L"",
+                                       L"",
+                                       L"",
+                                       L"",
+                                       L"",
+                                       L"",
+                                       L"",
+                                       report.file};
+    AppendRow(cells, std::size(cells), csv);
+    return;
+  }
+  for (const ReportRecord& record : content.records) {
+    const std::wstring_view key = content.Field(record, ReportField::kDeviceKeyName);
     const DeviceKeyParts parts = SplitDeviceKeyName(key);
-    const std::wstring* const cells[] = {&report.name.computer,
-                                         &report.name.user,
-                                         &report.name.time,
-                                         &kind,
-                                         &key,
-                                         &parts.vendor,
-                                         &parts.product,
-                                         &parts.revision,
-                                         &record[ReportField::kFriendlyName],
-                                         &record[ReportField::kDescription],
-                                         &record[ReportField::kFirstUsed],
-                                         &record[ReportField::kLastUsed],
-                                         &report.file};
+    const std::wstring_view cells[] = {report.name.computer,
+                                       report.name.user,
+                                       report.name.time,
+                                       KindName(record.kind),
+                                       key,
+                                       parts.vendor,
+                                       parts.product,
+                                       parts.revision,
+                                       content.Field(record, ReportField::kFriendlyName),
+                                       content.Field(record, ReportField::kDescription),
+                                       content.Field(record, ReportField::kFirstUsed),
+                                       content.Field(record, ReportField::kLastUsed),
+                                       report.file};
     AppendRow(cells, std::size(cells), csv);
   }
 }

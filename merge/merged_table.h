@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "merge/report_name.h"
@@ -10,7 +11,7 @@
 struct MergedReport {
   std::wstring file;
   ReportName name;
-  std::vector<ReportRecord> records;
+  ReportContent content;
 };
 
 // Orders the reports by computer, report time and file, so that the same files give the same table
@@ -27,7 +28,8 @@ void AppendCsvRows(const MergedReport& report, std::wstring& csv);
 
 // The parts of a device key name, "<type>&Ven_<vendor>&Prod_<product>&Rev_<revision>" in any ASCII letter
 // case; all empty unless each of the three markers stands exactly once, in that order.
+// The parts are views into the name, valid while it lives.
 struct DeviceKeyParts {
-  std::wstring vendor, product, revision;
+  std::wstring_view vendor, product, revision;
 };
-DeviceKeyParts SplitDeviceKeyName(const std::wstring& name);
+DeviceKeyParts SplitDeviceKeyName(std::wstring_view name);

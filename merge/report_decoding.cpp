@@ -28,13 +28,19 @@ std::wstring ReadBack(unsigned codePage, const wchar_t* literal) {
   return text;
 }
 
-unsigned RecognizeCodePage(const std::string& bytes) {
-  const std::size_t lineEnd = bytes.find("\r\n");
-  const std::string firstLine = bytes.substr(0, lineEnd);
-  for (const unsigned codePage : kReportCodePages) {
-    const std::string header = Encode(codePage, kReportHeader, static_cast<int>(std::wcslen(kReportHeader)));
-    if (!header.empty() && firstLine == header) {
-      return codePage;
+CodePageRecognizer::CodePageRecognizer() {
+  for (std::size_t i = 0; i < std::size(kReportCodePages); ++i) {
+    headers_[i] = Encode(kReportCodePages[i], kReportHeader, static_cast<int>(std::wcslen(kReportHeader)));
+  }
+}
+
+unsigned CodePageRecognizer::CodePageOf(const std::string& bytes) const {
+  for (std::size_t i = 0; i < std::size(kReportCodePages); ++i) {
+    const std::string& header = headers_[i];
+    const bool firstLine = !header.empty() && bytes.compare(0, header.size(), header) == 0 &&
+                           (bytes.size() == header.size() || bytes.compare(header.size(), 2, "\r\n") == 0);
+    if (firstLine) {
+      return kReportCodePages[i];
     }
   }
   return 0;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <iterator>
 #include <string>
 
 // The code pages in which the program may have written a report, tried in this order: the system ANSI
@@ -12,9 +13,19 @@ constexpr unsigned kReportCodePages[] = {950, 936, 932, 949, 65001, 1252};
 // the program converts its report (best fit, else the code page's default character), then back.
 std::wstring ReadBack(unsigned codePage, const wchar_t* literal);
 
-// The code page of the kReportCodePages whose rendering of the report's header is the file's first line,
-// or 0 when there is none.
-unsigned RecognizeCodePage(const std::string& bytes);
+// Tells a report's code page from its first line. The header's bytes in each code page are made once,
+// for all the files to be read.
+class CodePageRecognizer {
+ public:
+  CodePageRecognizer();
+
+  // The code page of the kReportCodePages whose rendering of the report's header is the file's first
+  // line, or 0 when there is none.
+  unsigned CodePageOf(const std::string& bytes) const;
+
+ private:
+  std::string headers_[std::size(kReportCodePages)];
+};
 
 // Decodes the whole file from `codePage` into `text`. False when it holds bytes that are not text in that
 // code page, or a NUL: no report the program writes holds either.

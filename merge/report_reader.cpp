@@ -1,8 +1,10 @@
 #include "merge/report_reader.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <cwchar>
 #include <iterator>
+#include <utility>
 
 #include "registry/time_text.h"
 
@@ -44,6 +46,20 @@ constexpr int kBothViewsLayout = 0, kNoInterfaceLayout = 1, kNoDeviceKeyLayout =
 // Readings are counted only up to this: one, or more than one.
 constexpr unsigned char kMany = 2;
 
+std::uint32_t StateBit(int state) {
+  return std::uint32_t{1} << state;
+}
+
+// Calls `visit` with each state whose bit is set in `states`.
+template <typename Visit>
+void ForEachState(std::uint32_t states, Visit&& visit) {
+  for (int state = 0; states != 0; ++state, states >>= 1) {
+    if (states & 1) {
+      visit(state);
+    }
+  }
+}
+
 // The bit of a field's first line in the mask of fields that a line can begin.
 unsigned FieldBit(int layout, int index) {
   return 1u << (kLayouts[layout].firstState - kFirstFieldState + index);
@@ -59,46 +75,49 @@ bool CanContinue(ReportField field) {
   return field == ReportField::kFriendlyName || field == ReportField::kDescription;
 }
 
-// The layout and line index of a field state; false for the other states.
-bool FieldOf(int state, int& layout, int& index) {
-  for (layout = 0; layout < static_cast<int>(std::size(kLayouts)); ++layout) {
-    index = state - kLayouts[layout].firstState;
-    if (index >= 0 && index < kLayouts[layout].count) {
-      return true;
+// The layout and line index of a field state; false for the other states. Looked up in a table made once:
+// the readings visit every state for every line.
+struct FieldPlace {
+  int layout = -1;
+  int index = 0;
+};
+struct FieldPlaces {
+  FieldPlace ofState[kStateCount];
+  constexpr FieldPlaces() {
+    for (int layout = 0; layout < static_cast<int>(std::size(kLayouts)); ++layout) {
+      for (int index = 0; index < kLayouts[layout].count; ++index) {
+        ofState[kLayouts[layout].firstState + index] = {layout, index};
+      }
     }
   }
-  return false;
+};
+constexpr FieldPlaces kFieldPlaces;
+
+bool FieldOf(int state, int& layout, int& index) {
+  const FieldPlace& place = kFieldPlaces.ofState[state];
+  layout = place.layout;
+  index = place.index;
+  return layout >= 0;
 }
 
 bool StartsWith(std::wstring_view text, const std::wstring& prefix) {
   return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
 }
 
-// Appends `number` (not negative) in decimal, with leading zeros up to `width` digits.
-void AppendDigits(std::wstring& text, int number, int width) {
-  wchar_t reversed[16];
-  int count = 0;
-  do {
-    reversed[count++] = static_cast<wchar_t>(L'0' + number % 10);
-    number /= 10;
-  } while (number > 0 && count < 16);
-  while (count < width && count < 16) {
-    reversed[count++] = L'0';
-  }
-  while (count > 0) {
-    text += reversed[--count];
-  }
-}
+constexpr std::size_t kMaxTimeTextUnits = 21;
 
-}  // namespace
+// The time text's layout is its format rendered with a four-digit year and two-digit numbers of ones,
+// each digit then marked as a place where any digit may stand: "dddd/dd/dd  dd:dd:dd".
+constexpr int kLayoutYear = 1111;
+constexpr int kLayoutNumber = 11;
+constexpr wchar_t kDigitPlace = L'd';
 
-bool ReadTimeText(std::wstring_view text, std::wstring& time) {
-  static constexpr std::size_t kMaxTimeTextUnits = 21;
+// The six numbers of time text, from its six runs of digits, when each is in its range. What stands
+// between them is left for the caller to check.
+bool ReadTimeParts(std::wstring_view text, int (&parts)[6]) {
   if (text.empty() || text.size() > kMaxTimeTextUnits) {
     return false;
   }
-  // Six runs of digits; what stands between them is checked by rendering the numbers again.
-  int parts[6] = {};
   int count = 0;
   for (std::size_t at = 0; at < text.size();) {
     if (text[at] < L'0' || text[at] > L'9') {
@@ -108,67 +127,102 @@ bool ReadTimeText(std::wstring_view text, std::wstring& time) {
     if (count == 6) {
       return false;
     }
+    parts[count] = 0;
     for (; at < text.size() && text[at] >= L'0' && text[at] <= L'9'; ++at) {
       parts[count] = parts[count] * 10 + (text[at] - L'0');
     }
     ++count;
   }
-  if (count != 6 || parts[1] < 1 || parts[1] > 12 || parts[2] < 1 || parts[2] > 31 || parts[3] > 23 ||
-      parts[4] > 59 || parts[5] > 59) {
-    return false;
-  }
+  return count == 6 && parts[1] >= 1 && parts[1] <= 12 && parts[2] >= 1 && parts[2] <= 31 && parts[3] <= 23 &&
+         parts[4] <= 59 && parts[5] <= 59;
+}
+
+// Whether the program's format renders these numbers as exactly `text`.
+bool RendersAs(const int (&parts)[6], std::wstring_view text) {
   wchar_t rendered[kMaxTimeTextUnits + 1] = {};
   const int length = std::swprintf(rendered, std::size(rendered), kTimeTextFormat, parts[0], parts[1],
                                    parts[2], parts[3], parts[4], parts[5]);
-  if (length < 0 || text != std::wstring_view(rendered, static_cast<std::size_t>(length))) {
-    return false;
-  }
-  // "YYYY-MM-DD hh:mm:ss", put together by hand: this runs for every time of every report.
+  return length >= 0 && text == std::wstring_view(rendered, static_cast<std::size_t>(length));
+}
+
+// Appends the time as the table gives it, "YYYY-MM-DD hh:mm:ss", put together by hand in one piece: this
+// runs for every time of every report.
+void AppendTableTime(const int (&parts)[6], std::wstring& time) {
   static constexpr wchar_t kSeparators[] = {L'-', L'-', L' ', L':', L':'};
-  time.clear();
+  wchar_t text[32];
+  std::size_t length = 0;
   for (int p = 0; p < 6; ++p) {
     if (p > 0) {
-      time += kSeparators[p - 1];
+      text[length++] = kSeparators[p - 1];
     }
-    AppendDigits(time, parts[p], p == 0 ? 4 : 2);
+    wchar_t reversed[8];
+    int digits = 0;
+    for (int number = parts[p]; digits < 8 && (number > 0 || digits < (p == 0 ? 4 : 2)); number /= 10) {
+      reversed[digits++] = static_cast<wchar_t>(L'0' + number % 10);
+    }
+    while (digits > 0) {
+      text[length++] = reversed[--digits];
+    }
   }
-  return true;
+  time.append(text, length);
 }
+
+}  // namespace
 
 ReportReader::ReportReader(const std::function<std::wstring(const wchar_t*)>& readBack)
     : header_(readBack(kReportHeader)), incompleteHeader_(readBack(kReportIncompleteHeader)) {
+  wchar_t layout[kMaxTimeTextUnits + 1] = {};
+  std::swprintf(layout, std::size(layout), kTimeTextFormat, kLayoutYear, kLayoutNumber, kLayoutNumber,
+                kLayoutNumber, kLayoutNumber, kLayoutNumber);
+  timeLayout_ = layout;
+  for (wchar_t& unit : timeLayout_) {
+    unit = unit == L'1' ? kDigitPlace : unit;
+  }
   for (int layout = 0; layout < static_cast<int>(std::size(kLayouts)); ++layout) {
     for (int index = 0; index < kLayouts[layout].count; ++index) {
       labels_[layout].push_back(readBack(kLayouts[layout].lines[index].label));
+      const std::wstring& text = labels_[layout].back();
+      std::size_t d = 0;
+      while (d < distinctLabels_.size() && distinctLabels_[d].text != text) {
+        ++d;
+      }
+      if (d == distinctLabels_.size()) {
+        distinctLabels_.push_back({text, 0, 0});
+      }
+      distinctLabels_[d].fields |= FieldBit(layout, index);
+      if (IsTimeField(kLayouts[layout].lines[index].field)) {
+        distinctLabels_[d].timeFields |= FieldBit(layout, index);
+      }
     }
   }
 }
 
-unsigned ReportReader::FieldStarts(std::wstring_view line, std::wstring& time) const {
-  time.clear();
-  unsigned starts = 0;
-  // The time after a label is checked once per length of label: in a single-byte code page all labels
-  // read back alike, and the two time labels have one length in every code page.
-  std::size_t checkedLabelUnits = std::wstring_view::npos;
-  bool validTime = false;
-  for (int layout = 0; layout < static_cast<int>(std::size(kLayouts)); ++layout) {
-    for (int index = 0; index < kLayouts[layout].count; ++index) {
-      const std::wstring& label = labels_[layout][index];
-      if (!StartsWith(line, label)) {
-        continue;
-      }
-      if (IsTimeField(kLayouts[layout].lines[index].field)) {
-        const std::wstring_view value = line.substr(label.size());
-        if (checkedLabelUnits != label.size()) {
-          checkedLabelUnits = label.size();
-          validTime = value.empty() || ReadTimeText(value, time);
-        }
-        if (!validTime) {
-          continue;
-        }
-      }
-      starts |= FieldBit(layout, index);
+bool ReportReader::ReadTime(std::wstring_view text, int (&parts)[6]) const {
+  if (text.size() != timeLayout_.size()) {
+    return ReadTimeParts(text, parts) && RendersAs(parts, text);
+  }
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    const bool digit = text[at] >= L'0' && text[at] <= L'9';
+    if (timeLayout_[at] == kDigitPlace ? !digit : text[at] != timeLayout_[at]) {
+      return false;
     }
+  }
+  // In the layout every number but the year has its fixed width, zeros in front; the year has four
+  // digits and, written without zeros in front, is at least 1000.
+  return ReadTimeParts(text, parts) && parts[0] >= 1000;
+}
+
+unsigned ReportReader::FieldStarts(std::wstring_view line) const {
+  unsigned starts = 0;
+  for (const DistinctLabel& label : distinctLabels_) {
+    if (!StartsWith(line, label.text)) {
+      continue;
+    }
+    // The fields with this label whose value is a time take the line only when it holds one, or nothing.
+    int parts[6];
+    const std::wstring_view value = line.substr(label.text.size());
+    const bool time = value.empty() || ReadTime(value, parts);
+    starts |= time ? label.fields : label.fields & ~label.timeFields;
   }
   return starts;
 }
@@ -233,11 +287,13 @@ void ReportReader::ForEachTransition(int state, std::wstring_view line, unsigned
 ReportReading ReportReader::Read(std::wstring_view text) const {
   ReportReading reading;
   std::vector<std::wstring_view> lines;
+  lines.reserve(text.size() / 32);
+  const std::wstring_view lineEnd(kReportLineEnd);
   std::size_t begin = 0;
-  for (std::size_t end = text.find(kReportLineEnd); end != std::wstring_view::npos;
-       end = text.find(kReportLineEnd, begin)) {
+  for (std::size_t end = text.find(lineEnd); end != std::wstring_view::npos;
+       end = text.find(lineEnd, begin)) {
     lines.push_back(text.substr(begin, end - begin));
-    begin = end + std::wcslen(kReportLineEnd);
+    begin = end + lineEnd.size();
   }
   // Text after the last line break is a line cut short: no reading can end there.
   const bool endsWithLineEnd = begin == text.size();
@@ -245,59 +301,57 @@ ReportReading ReportReader::Read(std::wstring_view text) const {
     reading.outcome = ReportReading::kNotAReport;
     return reading;
   }
+  const std::size_t lineCount = lines.size();
 
-  // What each line can begin, and its time in the table's form where it is a time line.
-  std::vector<unsigned> starts(lines.size());
-  std::vector<std::wstring> times(lines.size());
-  for (std::size_t j = 0; j < lines.size(); ++j) {
-    starts[j] = FieldStarts(lines[j], times[j]);
+  // What each line can begin; then reached[j], the states (a bit each) that the lines before j can lead to.
+  std::vector<unsigned> starts(lineCount);
+  std::vector<std::uint32_t> reached(lineCount + 1, 0);
+  reached[0] = StateBit(kStart);
+  for (std::size_t j = 0; j < lineCount; ++j) {
+    starts[j] = FieldStarts(lines[j]);
+    ForEachState(reached[j], [&](int state) {
+      ForEachTransition(state, lines[j], starts[j], [&](int next) { reached[j + 1] |= StateBit(next); });
+    });
+    if (reached[j + 1] == 0) {
+      reading.outcome = ReportReading::kMisfit;
+      reading.line = static_cast<int>(j + 1);
+      return reading;
+    }
   }
 
-  // ways[j][s]: the number of readings (up to kMany) of the lines from j on, starting in state s.
-  const std::size_t lineCount = lines.size();
+  // ways[j][s]: the number of readings (up to kMany) of the lines from j on, starting in state s; counted
+  // only for the states that line j can be reached in.
   std::vector<unsigned char> ways((lineCount + 1) * kStateCount, 0);
   const auto Ways = [&ways](std::size_t line, int state) -> unsigned char& {
     return ways[line * kStateCount + static_cast<std::size_t>(state)];
   };
   Ways(lineCount, kSection2) = Ways(lineCount, kSection3) = endsWithLineEnd ? 1 : 0;
   for (std::size_t j = lineCount; j-- > 0;) {
-    for (int state = 0; state < kStateCount; ++state) {
+    ForEachState(reached[j], [&](int state) {
       unsigned sum = 0;
       ForEachTransition(state, lines[j], starts[j], [&](int next) { sum += Ways(j + 1, next); });
       Ways(j, state) = static_cast<unsigned char>(sum < kMany ? sum : kMany);
-    }
+    });
   }
-
   if (Ways(0, kStart) == 0) {
-    // No reading: find the line that no state takes, or the last line that ends a whole block.
-    std::vector<char> reached(kStateCount, 0), next(kStateCount, 0);
-    reached[kStart] = 1;
-    reading.line = 1;
-    for (std::size_t j = 0; j < lineCount; ++j) {
-      std::fill(next.begin(), next.end(), 0);
-      bool any = false;
-      for (int state = 0; state < kStateCount; ++state) {
-        if (reached[state]) {
-          ForEachTransition(state, lines[j], starts[j], [&](int to) { next[to] = any = true; });
-        }
-      }
-      if (!any) {
-        reading.outcome = ReportReading::kMisfit;
-        reading.line = static_cast<int>(j + 1);
-        return reading;
-      }
-      reached.swap(next);
-      if (reached[kSection1] || reached[kSection2] || reached[kSection3]) {
-        reading.line = static_cast<int>(j + 1);
-      }
-    }
+    // The file ends inside a record or before the second header: say where the last whole block ended.
+    const std::uint32_t betweenRecords = StateBit(kSection1) | StateBit(kSection2) | StateBit(kSection3);
     reading.outcome = ReportReading::kIncomplete;
+    reading.line = 1;
+    for (std::size_t j = 1; j <= lineCount; ++j) {
+      reading.line = (reached[j] & betweenRecords) ? static_cast<int>(j) : reading.line;
+    }
     return reading;
   }
 
-  // Walk the one reading, taking each line by the only transition that still leads to a reading.
+  // Walk the one reading, taking each line by the only transition that still leads to a reading. The values
+  // take at most the text's room.
   int state = kStart;
-  ReportRecord record{};
+  ReportContent& content = reading.content;
+  content.values.reserve(text.size() / 2);
+  content.records.reserve(lineCount / 3);
+  ReportRecord record;
+  int currentField = 0;
   for (std::size_t j = 0; j < lineCount; ++j) {
     int viable = 0, chosen = 0;
     ForEachTransition(state, lines[j], starts[j], [&](int next) {
@@ -309,27 +363,33 @@ ReportReading ReportReader::Read(std::wstring_view text) const {
     if (viable > 1) {
       reading.outcome = ReportReading::kAmbiguous;
       reading.line = static_cast<int>(j + 1);
-      reading.records.clear();
+      reading.content = ReportContent{};
       return reading;
     }
     int layout = 0, index = 0;
     if (FieldOf(chosen, layout, index)) {
-      const ReportLine& field = kLayouts[layout].lines[index];
-      std::wstring& value = record.fields[static_cast<int>(field.field)];
       if (chosen == state) {
-        value.append(kReportLineEnd).append(lines[j]);
+        content.values.append(kReportLineEnd).append(lines[j]);
       } else {
         if (index == 0) {
-          record = ReportRecord{kLayouts[layout].kind, {}};
+          record = ReportRecord{};
+          record.kind = kLayouts[layout].kind;
         }
-        if (IsTimeField(field.field)) {
-          value = times[j];
-        } else {
-          value.assign(lines[j].substr(labels_[layout][index].size()));
+        const ReportField field = kLayouts[layout].lines[index].field;
+        const std::wstring_view rest = lines[j].substr(labels_[layout][index].size());
+        currentField = static_cast<int>(field);
+        record.begin[currentField] = static_cast<std::uint32_t>(content.values.size());
+        int parts[6];
+        if (!IsTimeField(field)) {
+          content.values.append(rest);
+        } else if (!rest.empty() && ReadTime(rest, parts)) {
+          AppendTableTime(parts, content.values);
         }
       }
+      record.length[currentField] =
+          static_cast<std::uint32_t>(content.values.size() - record.begin[currentField]);
     } else if (FieldOf(state, layout, index)) {
-      reading.records.push_back(record);
+      content.records.push_back(record);
     }
     state = chosen;
   }

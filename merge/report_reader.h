@@ -8,19 +8,30 @@
 
 #include "report/report_format.h"
 
-// One record of a report, in the kind of its section. Fields that the kind does not carry are empty;
-// the two times are given as "YYYY-MM-DD hh:mm:ss", or empty where the report has no time.
+// The records of a report, in its own order and in the kind of each one's section. Their values stand one
+// after another in `values`, one allocation for the whole report; a record holds where each of its values
+// begins and how long it is. A field that the kind does not carry is empty. The two times are given as
+// "YYYY-MM-DD hh:mm:ss", or empty where the report has no time.
 enum class RecordKind { kBothViews, kNoInterface, kNoDeviceKey };
 struct ReportRecord {
-  RecordKind kind;
-  std::wstring fields[kReportFieldCount];
-  const std::wstring& operator[](ReportField field) const { return fields[static_cast<int>(field)]; }
+  RecordKind kind = RecordKind::kBothViews;
+  std::uint32_t begin[kReportFieldCount] = {};
+  std::uint32_t length[kReportFieldCount] = {};
+};
+struct ReportContent {
+  std::wstring values;
+  std::vector<ReportRecord> records;
+
+  std::wstring_view Field(const ReportRecord& record, ReportField field) const {
+    const int i = static_cast<int>(field);
+    return std::wstring_view(values).substr(record.begin[i], record.length[i]);
+  }
 };
 
 // How a file read, and the line (from 1) that the outcome concerns.
 struct ReportReading {
   enum Outcome {
-    kRead,        // one reading, whole: `records` holds it
+    kRead,        // one reading, whole: `content` holds it
     kNotAReport,  // the first line is not the report's header
     kMisfit,      // `line` fits nowhere in the report's layout
     kIncomplete,  // the file ends inside a record or before the second header; `line` ends the last whole
@@ -29,7 +40,7 @@ struct ReportReading {
   };
   Outcome outcome = kNotAReport;
   int line = 1;
-  std::vector<ReportRecord> records;
+  ReportContent content;
 };
 
 // Reads report text strictly as the program composes it: the header, the records of devices seen in both
@@ -51,15 +62,24 @@ class ReportReader {
  private:
   template <typename Visit>
   void ForEachTransition(int state, std::wstring_view line, unsigned starts, Visit&& visit) const;
-  // A mask of the fields whose first line `line` can be (a label, and after a time label a time or
-  // nothing); `time` gets the time in the table's form when the line holds one.
-  unsigned FieldStarts(std::wstring_view line, std::wstring& time) const;
+  // A mask of the fields whose first line `line` can be: a label, and after a time label a time or nothing.
+  unsigned FieldStarts(std::wstring_view line) const;
+  // Reads time text as the program writes it ("YYYY/MM/DD  hh:mm:ss") into its six numbers; false for
+  // anything else, since the program's format would not have rendered it so. A four-digit year is checked
+  // against the layout that the format gives, any other by rendering the numbers again: this runs for every
+  // time of every report.
+  bool ReadTime(std::wstring_view text, int (&parts)[6]) const;
 
   std::wstring header_;
   std::wstring incompleteHeader_;
   std::vector<std::wstring> labels_[3];  // per layout, per line
+  // Each label text once, with the fields (a bit each, as FieldStarts gives them) that it begins: in a
+  // single-byte code page all labels read back alike.
+  struct DistinctLabel {
+    std::wstring text;
+    unsigned fields;
+    unsigned timeFields;
+  };
+  std::vector<DistinctLabel> distinctLabels_;
+  std::wstring timeLayout_;
 };
-
-// Reads time text as the program writes it ("YYYY/MM/DD  hh:mm:ss") into "YYYY-MM-DD hh:mm:ss". False for
-// anything else, since the program's format would not have rendered it so.
-bool ReadTimeText(std::wstring_view text, std::wstring& time);

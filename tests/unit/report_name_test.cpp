@@ -43,23 +43,30 @@ TEST(ReportName, ComputerIsTheLongestNameAfterADash) {
   }
 }
 
+// A time is read only in the exact form the program writes, whichever way the reader checks it.
 TEST(ReportReader, TimeTextOnlyInTheProgramsOwnForm) {
+  const ReportReader reader([](const wchar_t* literal) { return std::wstring(literal); });
   const std::pair<const wchar_t*, const wchar_t*> cases[] = {
       {L"2005/01/02  20:34:56", L"2005-01-02 20:34:56"},
       {L"30827/12/31  23:59:59", L"30827-12-31 23:59:59"},
+      {L"", L""},
       {L"2005/01/02 20:34:56", nullptr},    // one blank
       {L"2005/1/02  20:34:56", nullptr},    // a month without its zero
       {L"02005/01/02  20:34:56", nullptr},  // a year with one
+      {L"0999/01/02  20:34:56", nullptr},
       {L"2005/13/02  20:34:56", nullptr},
       {L"2005/01/02  24:00:00", nullptr},
-      {L"2005/01/02  20:34:56 ", nullptr},
+      {L"2005/01/02  20:34:5x", nullptr},
       {L"2005-01-02  20:34:56", nullptr},
   };
-  for (const auto& [text, expected] : cases) {
-    std::wstring time;
-    ASSERT_EQ(ReadTimeText(text, time), expected != nullptr) << text;
+  for (const auto& [time, expected] : cases) {
+    const ReportReading reading =
+        reader.Read(std::wstring(L"本機曾使用過 USB 大量存取裝置記錄:\r\n\r\n以下為不完整記錄:\r\n\r\n") +
+                    L"裝置名稱: K\r\n最後使用: " + time + L"\r\n\r\n");
+    ASSERT_EQ(reading.outcome == ReportReading::kRead, expected != nullptr) << time;
     if (expected) {
-      EXPECT_EQ(time, expected) << text;
+      ASSERT_EQ(reading.content.records.size(), 1u) << time;
+      EXPECT_EQ(reading.content.Field(reading.content.records[0], ReportField::kLastUsed), expected) << time;
     }
   }
 }
