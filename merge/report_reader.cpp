@@ -105,6 +105,8 @@ bool StartsWith(std::wstring_view text, const std::wstring& prefix) {
 }
 
 constexpr std::size_t kMaxTimeTextUnits = 21;
+// The last year that a FILETIME reaches.
+constexpr int kLargestYear = 30827;
 
 // The time text's layout is its format rendered with a four-digit year and two-digit numbers of ones,
 // each digit then marked as a place where any digit may stand: "dddd/dd/dd  dd:dd:dd".
@@ -129,6 +131,9 @@ bool ReadTimeParts(std::wstring_view text, int (&parts)[6]) {
     }
     parts[count] = 0;
     for (; at < text.size() && text[at] >= L'0' && text[at] <= L'9'; ++at) {
+      if (parts[count] > kLargestYear) {
+        return false;  // more digits than any number of a time has
+      }
       parts[count] = parts[count] * 10 + (text[at] - L'0');
     }
     ++count;
@@ -171,10 +176,10 @@ void AppendTableTime(const int (&parts)[6], std::wstring& time) {
 
 ReportReader::ReportReader(const std::function<std::wstring(const wchar_t*)>& readBack)
     : header_(readBack(kReportHeader)), incompleteHeader_(readBack(kReportIncompleteHeader)) {
-  wchar_t layout[kMaxTimeTextUnits + 1] = {};
-  std::swprintf(layout, std::size(layout), kTimeTextFormat, kLayoutYear, kLayoutNumber, kLayoutNumber,
+  wchar_t rendered[kMaxTimeTextUnits + 1] = {};
+  std::swprintf(rendered, std::size(rendered), kTimeTextFormat, kLayoutYear, kLayoutNumber, kLayoutNumber,
                 kLayoutNumber, kLayoutNumber, kLayoutNumber);
-  timeLayout_ = layout;
+  timeLayout_ = rendered;
   for (wchar_t& unit : timeLayout_) {
     unit = unit == L'1' ? kDigitPlace : unit;
   }

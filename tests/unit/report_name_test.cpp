@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "merge/merged_table.h"
 #include "merge/report_name.h"
 #include "merge/report_reader.h"
 
@@ -68,6 +69,28 @@ TEST(ReportReader, TimeTextOnlyInTheProgramsOwnForm) {
       ASSERT_EQ(reading.content.records.size(), 1u) << time;
       EXPECT_EQ(reading.content.Field(reading.content.records[0], ReportField::kLastUsed), expected) << time;
     }
+  }
+}
+
+// Vendor, product and revision only where each marker stands once, in order, in any letter case.
+TEST(MergedTable, DeviceKeyNameParts) {
+  const struct {
+    const wchar_t* name;
+    const wchar_t* parts;  // vendor|product|revision; all empty where the name does not split
+  } cases[] = {
+      {L"Disk&Ven_Kingston&Prod_DataTraveler_3.0&Rev_PMAP", L"Kingston|DataTraveler_3.0|PMAP"},
+      {L"DISK&VEN_LEXAR&PROD_JUMPDRIVE&REV_1100", L"LEXAR|JUMPDRIVE|1100"},
+      {L"Disk&Ven_&Prod_&Rev_", L"||"},
+      {L"Disk&Ven_A&Ven_B&Prod_C&Rev_D", L"||"},
+      {L"Disk&Prod_C&Ven_A&Rev_D", L"||"},
+      {L"Disk&Ven_A&Prod_B", L"||"},
+      {L"Disk&Ven_A&Prod_B&Rev_C&rev_D", L"||"},
+  };
+  for (const auto& c : cases) {
+    const DeviceKeyParts parts = SplitDeviceKeyName(c.name);
+    const std::wstring joined =
+        std::wstring(parts.vendor) + L"|" + std::wstring(parts.product) + L"|" + std::wstring(parts.revision);
+    EXPECT_EQ(joined, c.parts) << c.name;
   }
 }
 
