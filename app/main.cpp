@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "app/dll_search.h"
+#include "app/run_setting.h"
 #include "history/device_history.h"
 #include "report/report_file.h"
 
@@ -22,19 +22,6 @@ constexpr UINT kNotSavedStyle = MB_OK | MB_ICONERROR | MB_SYSTEMMODAL;
 // The text starts empty: clearing the first half of the buffer (in bytes) is enough, since the
 // composition keeps it terminated and never reads past its end.
 constexpr std::size_t kClearedTextBytes = kReportTextUnits;
-
-// True unless this process's window station is known to be one that no one can see: the station where
-// services, SYSTEM tasks and remote command shells run. There a message box would wait for a click that can
-// never come, and whatever started the run would wait with it. When the station or its flags cannot be
-// read, the answer is true, so that a run at a desktop never loses its box.
-bool SomeoneCanSeeTheDesktop() {
-  const HWINSTA station = GetProcessWindowStation();
-  USEROBJECTFLAGS flags = {};
-  if (!station || !GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof flags, nullptr)) {
-    return true;
-  }
-  return (flags.dwFlags & WSF_VISIBLE) != 0;
-}
 
 }  // namespace
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "app/dll_search.h"
+#include "app/run_setting.h"
 #include "merge/merge_command.h"
 
 namespace {
@@ -50,12 +50,14 @@ class ConsoleOutput {
 
 // A console that no other process shares was opened for this one (a double-click, or files dropped onto
 // the icon) and closes when it ends: then it waits for a key, so that the summary can be read. Started
-// from a command prompt, or with its output redirected, it never waits.
+// from a command prompt, or with its output redirected, it never waits; nor where no one can see the
+// console (a SYSTEM task gets a console of its own, hidden), since no key would ever come.
 void WaitForKeyWhenTheConsoleIsOurs(const ConsoleOutput& output) {
   DWORD processes[2] = {};
   const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
   DWORD mode = 0;
-  if (GetConsoleProcessList(processes, 2) != 1 || !GetConsoleMode(input, &mode)) {
+  if (GetConsoleProcessList(processes, 2) != 1 || !GetConsoleMode(input, &mode) ||
+      !SomeoneCanSeeTheDesktop()) {
     return;
   }
   output.Line(kPressAnyKey);

@@ -1,4 +1,4 @@
-#include "app/dll_search.h"
+#include "app/run_setting.h"
 
 #include <windows.h>
 
@@ -18,4 +18,13 @@ void SearchDllsInTheSystemFolderOnly() {
     }
   }
   SetDllDirectoryW(L"");
+}
+
+bool SomeoneCanSeeTheDesktop() {
+  const HWINSTA station = GetProcessWindowStation();
+  USEROBJECTFLAGS flags = {};
+  if (!station || !GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof flags, nullptr)) {
+    return true;
+  }
+  return (flags.dwFlags & WSF_VISIBLE) != 0;
 }
