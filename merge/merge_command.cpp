@@ -10,6 +10,7 @@
 #include <memory>
 #include <set>
 
+#include "merge/ascii.h"
 #include "merge/merged_table.h"
 #include "merge/report_decoding.h"
 #include "merge/report_files.h"
@@ -81,7 +82,7 @@ std::wstring IdentityOf(const std::wstring& path) {
   const DWORD units = GetFullPathNameW(path.c_str(), static_cast<DWORD>(std::size(full)), full, nullptr);
   std::wstring identity = units > 0 && units < std::size(full) ? std::wstring(full, units) : path;
   for (wchar_t& unit : identity) {
-    unit = unit >= L'a' && unit <= L'z' ? static_cast<wchar_t>(unit - L'a' + L'A') : unit;
+    unit = AsciiUpperCase(unit);
   }
   return identity;
 }
@@ -92,8 +93,7 @@ std::wstring DefaultOutputPath(const std::wstring& folder) {
   wchar_t name[64] = {};
   std::swprintf(name, std::size(name), kOutputNameFormat, now.wYear, now.wMonth, now.wDay, now.wHour,
                 now.wMinute, now.wSecond);
-  const bool separated = !folder.empty() && (folder.back() == L'\\' || folder.back() == L'/');
-  return separated ? folder + name : folder + L'\\' + name;
+  return JoinPath(folder, name);
 }
 
 // Reads one file as a report; false with `reason` set when it is not merged.

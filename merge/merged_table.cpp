@@ -5,6 +5,7 @@
 #include <cwchar>
 #include <tuple>
 
+#include "merge/ascii.h"
 #include "report/report_format.h"
 
 namespace {
@@ -74,14 +75,10 @@ void AppendRow(const std::wstring_view* cells, std::size_t count, std::wstring& 
   }
 }
 
-wchar_t UpperCase(wchar_t unit) {
-  return unit >= L'a' && unit <= L'z' ? static_cast<wchar_t>(unit - L'a' + L'A') : unit;
-}
-
 // Whether the upper-case `marker` stands in `text` at `at`, ASCII letter case aside.
 bool MarkerAt(std::wstring_view text, std::size_t at, const wchar_t* marker) {
   for (std::size_t i = 0; marker[i] != L'\0'; ++i) {
-    if (at + i >= text.size() || UpperCase(text[at + i]) != marker[i]) {
+    if (at + i >= text.size() || AsciiUpperCase(text[at + i]) != marker[i]) {
       return false;
     }
   }

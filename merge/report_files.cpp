@@ -24,12 +24,12 @@ class FindHandle {
   HANDLE handle_;
 };
 
-std::wstring Joined(const std::wstring& folder, const wchar_t* name) {
+}  // namespace
+
+std::wstring JoinPath(const std::wstring& folder, const wchar_t* name) {
   const bool separated = !folder.empty() && (folder.back() == L'\\' || folder.back() == L'/');
   return separated ? folder + name : folder + L'\\' + name;
 }
-
-}  // namespace
 
 PathKind KindOfPath(const std::wstring& path) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
@@ -42,7 +42,7 @@ PathKind KindOfPath(const std::wstring& path) {
 void FindFiles(const std::wstring& folder, const std::function<bool(const std::wstring&)>& wanted,
                std::vector<std::wstring>& files, std::vector<std::wstring>& unlisted) {
   WIN32_FIND_DATAW found = {};
-  const FindHandle search(Joined(folder, L"*"), found);
+  const FindHandle search(JoinPath(folder, L"*"), found);
   if (!search.IsOpen()) {
     unlisted.push_back(folder);
     return;
@@ -52,10 +52,10 @@ void FindFiles(const std::wstring& folder, const std::function<bool(const std::w
     const std::wstring name = found.cFileName;
     if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
       if (name != L"." && name != L".." && !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        subfolders.push_back(Joined(folder, name.c_str()));
+        subfolders.push_back(JoinPath(folder, name.c_str()));
       }
     } else if (wanted(name)) {
-      files.push_back(Joined(folder, name.c_str()));
+      files.push_back(JoinPath(folder, name.c_str()));
     }
   } while (search.Next(found));
   for (const std::wstring& subfolder : subfolders) {

@@ -7,6 +7,10 @@
 #include <string>
 #include <vector>
 
+// `name` in `folder`, with one separator between them (none added after a folder that ends in one, such
+// as a drive's root).
+std::wstring JoinPath(const std::wstring& folder, const wchar_t* name);
+
 // What a command-line path names.
 enum class PathKind { kMissing, kFile, kFolder };
 PathKind KindOfPath(const std::wstring& path);

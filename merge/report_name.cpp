@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cwchar>
 
+#include "merge/ascii.h"
 #include "report/report_format.h"
 
 namespace {
@@ -11,7 +12,7 @@ constexpr std::size_t kMaxComputerUnits = 15;
 
 bool HasLowerCaseLetter(const std::wstring& text, std::size_t begin, std::size_t end) {
   for (std::size_t i = begin; i < end; ++i) {
-    if (text[i] >= L'a' && text[i] <= L'z') {
+    if (AsciiUpperCase(text[i]) != text[i]) {
       return true;
     }
   }
@@ -25,9 +26,8 @@ bool EndsWithExtension(const std::wstring& fileName) {
   }
   // Windows keeps file names without regard to letter case: a copy may have become ".TXT".
   for (std::size_t i = 0; i < extensionUnits; ++i) {
-    wchar_t unit = fileName[fileName.size() - extensionUnits + i];
-    unit = unit >= L'A' && unit <= L'Z' ? static_cast<wchar_t>(unit - L'A' + L'a') : unit;
-    if (unit != kReportNameExtension[i]) {
+    if (AsciiUpperCase(fileName[fileName.size() - extensionUnits + i]) !=
+        AsciiUpperCase(kReportNameExtension[i])) {
       return false;
     }
   }
