@@ -101,16 +101,20 @@ DeviceKeyParts SplitDeviceKeyName(std::wstring_view name) {
       }
     }
   }
-  if (seen[0] != 1 || seen[1] != 1 || seen[2] != 1 || at[0] > at[1] || at[1] > at[2]) {
+  // A UAS disk's key (under Enum\SCSI) names no revision: "Disk&Ven_X&Prod_Y". Its product then runs to the
+  // end and its revision is empty.
+  const bool hasRevision = seen[2] != 0;
+  const std::size_t productEnd = hasRevision ? at[2] : name.size();
+  if (seen[0] != 1 || seen[1] != 1 || seen[2] > 1 || at[0] > at[1] || (hasRevision && at[1] > at[2])) {
     return {};
   }
   const std::size_t vendorBegin = at[0] + std::wcslen(kVendorMarker);
   const std::size_t productBegin = at[1] + std::wcslen(kProductMarker);
-  if (vendorBegin > at[1] || productBegin > at[2]) {
+  if (vendorBegin > at[1] || productBegin > productEnd) {
     return {};
   }
-  return {name.substr(vendorBegin, at[1] - vendorBegin), name.substr(productBegin, at[2] - productBegin),
-          name.substr(at[2] + std::wcslen(kRevisionMarker))};
+  return {name.substr(vendorBegin, at[1] - vendorBegin), name.substr(productBegin, productEnd - productBegin),
+          hasRevision ? name.substr(at[2] + std::wcslen(kRevisionMarker)) : std::wstring_view()};
 }
 
 void OrderReports(std::vector<MergedReport>& reports, bool latestOnly) {

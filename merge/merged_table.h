@@ -27,7 +27,9 @@ void AppendCsvHeader(std::wstring& csv);
 void AppendCsvRows(const MergedReport& report, std::wstring& csv);
 
 // The parts of a device key name, "<type>&Ven_<vendor>&Prod_<product>&Rev_<revision>" in any ASCII letter
-// case; all empty unless each of the three markers stands exactly once, in that order.
+// case, or "<type>&Ven_<vendor>&Prod_<product>" (a UAS disk's key, with an empty revision); all empty
+// unless the vendor and product markers stand exactly once, in that order, and the revision marker at
+// most once, after them.
 // The parts are views into the name, valid while it lives.
 struct DeviceKeyParts {
   std::wstring_view vendor, product, revision;

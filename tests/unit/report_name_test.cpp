@@ -72,7 +72,8 @@ TEST(ReportReader, TimeTextOnlyInTheProgramsOwnForm) {
   }
 }
 
-// Vendor, product and revision only where each marker stands once, in order, in any letter case.
+// Vendor, product and revision only where each marker stands once, in order, in any letter case; a name
+// without a revision marker (a UAS disk's) gives an empty revision.
 TEST(MergedTable, DeviceKeyNameParts) {
   const struct {
     const wchar_t* name;
@@ -83,7 +84,10 @@ TEST(MergedTable, DeviceKeyNameParts) {
       {L"Disk&Ven_&Prod_&Rev_", L"||"},
       {L"Disk&Ven_A&Ven_B&Prod_C&Rev_D", L"||"},
       {L"Disk&Prod_C&Ven_A&Rev_D", L"||"},
-      {L"Disk&Ven_A&Prod_B", L"||"},
+      {L"Disk&Ven_SanDisk&Prod_Extreme_SSD", L"SanDisk|Extreme_SSD|"},
+      {L"DISK&VEN_SAMSUNG&PROD_PORTABLE_SSD_T5", L"SAMSUNG|PORTABLE_SSD_T5|"},
+      {L"Disk&Prod_B&Ven_A", L"||"},
+      {L"Disk&Ven_A&Prod_B&Prod_C", L"||"},
       {L"Disk&Ven_A&Prod_B&Rev_C&rev_D", L"||"},
   };
   for (const auto& c : cases) {
