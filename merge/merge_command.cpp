@@ -12,6 +12,7 @@
 
 #include "merge/ascii.h"
 #include "merge/merged_table.h"
+#include "merge/overview_page.h"
 #include "merge/report_decoding.h"
 #include "merge/report_files.h"
 #include "merge/report_name.h"
@@ -20,29 +21,31 @@
 const wchar_t kMergeHelp[] =
     L"vestigia-merge：把多台電腦的 USB 大量存取裝置使用記錄報告合併成一個 CSV 表格。\r\n"
     L"\r\n"
-    L"用法：vestigia-merge [-o 輸出檔.csv] [--latest] 報告檔或資料夾 ...\r\n"
+    L"用法：vestigia-merge [-o 輸出檔.csv] [--latest] [--since YYYY-MM-DD] 報告檔或資料夾 ...\r\n"
     L"\r\n"
     L"  報告檔或資料夾  要合併的報告（YYYYMMDDhhmm-使用者-電腦.txt）。資料夾連同其子資料夾一起搜尋，\r\n"
     L"                  只取檔名像報告的檔案。也可以把資料夾拖放到本程式的圖示上。\r\n"
     L"  -o 檔案         輸出的 CSV 檔。未指定時寫到第一個資料夾（沒有資料夾時為第一個檔案所在的\r\n"
     L"                  資料夾）中的 merged-YYYYMMDD-hhmmss.csv，並顯示其路徑。\r\n"
     L"  --latest        每台電腦只取最新的報告。\r\n"
+    L"  --since 日期    稽核期間的第一天（YYYY-MM-DD）：概況頁標出在這天或之後有使用記錄的電腦。\r\n"
+    L"                  未指定時概況頁不標出任何電腦。\r\n"
     L"  --help          顯示這段說明。\r\n"
     L"\r\n"
     L"每份報告依其寫入時的字碼頁讀取（950、936、932、949、65001、1252），而且必須完整、只有一種讀法；\r\n"
     L"不符合的檔案不會合併，並列出原因與行號。表格為 UTF-8（含 BOM）的 CSV，每筆記錄一列，\r\n"
     L"依電腦、報告時間排序。表格寫完才會出現；同名的舊檔只會被完整的新表格取代。\r\n"
     L"\r\n"
-    L"結束代碼：0 全部合併；1 有檔案未合併（已列出）；2 沒有合併任何報告、參數錯誤或未寫出表格。\r\n";
+    L"表格旁另寫一個概況頁：檔名同表格，副檔名換成 .html（-o audit.csv 得 audit.html；\r\n"
+    L"因此 -o 不可用 .html 結尾）。頁中有電腦、報告與記錄的數目，每台電腦一列，使用時間軸，\r\n"
+    L"裝置型號及用過的電腦，以及未合併的檔案；不含程式碼，也不連到外部，可離線開啟、寄送與列印。\r\n"
+    L"\r\n"
+    L"結束代碼：0 全部合併；1 有檔案未合併（已列出）；2 沒有合併任何報告、參數錯誤，\r\n"
+    L"或未寫出表格或概況頁（表格已寫出時仍保留）。\r\n";
 
 namespace {
 
 constexpr wchar_t kOutputNameFormat[] = L"merged-%04d%02d%02d-%02d%02d%02d.csv";
-
-struct NotMerged {
-  std::wstring path;
-  std::wstring reason;
-};
 
 std::wstring Formatted(const wchar_t* format, int number) {
   wchar_t buffer[256] = {};
@@ -85,6 +88,13 @@ std::wstring IdentityOf(const std::wstring& path) {
     unit = AsciiUpperCase(unit);
   }
   return identity;
+}
+
+// Whether two paths name the same file as Windows compares names: ASCII letter case aside.
+bool SameFileName(const std::wstring& a, const std::wstring& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](wchar_t x, wchar_t y) {
+           return AsciiUpperCase(x) == AsciiUpperCase(y);
+         });
 }
 
 std::wstring DefaultOutputPath(const std::wstring& folder) {
@@ -138,6 +148,14 @@ bool ReadReport(const std::wstring& path, const CodePageRecognizer& recognizer, 
   return true;
 }
 
+// Writes the page whole or not at all.
+bool WritePage(const std::wstring& path, const std::wstring& html) {
+  WholeFileWriter writer(path);
+  std::string bytes;
+  AppendUtf8(html, bytes);
+  return writer.Write(bytes) && writer.Commit();
+}
+
 // Writes the table whole or not at all; the UTF-8 is produced and written in pieces, so the output never
 // stands in memory a second time beside the rows.
 bool WriteTable(const std::wstring& path, const std::vector<MergedReport>& reports) {
@@ -175,12 +193,22 @@ bool ReadMergeArguments(const std::vector<std::wstring>& arguments, MergeOptions
         return false;
       }
       options.output = arguments[++i];
+    } else if (argument == L"--since") {
+      if (i + 1 == arguments.size() || !options.since.empty() || !IsCalendarDay(arguments[i + 1])) {
+        error = L"--since 之後要接稽核期間的第一天（YYYY-MM-DD，須為日曆上的日期），而且只能指定一次";
+        return false;
+      }
+      options.since = arguments[++i];
     } else if (argument.size() > 1 && argument[0] == L'-') {
       error = L"不認得的選項：" + argument;
       return false;
     } else {
       options.inputs.push_back(argument);
     }
+  }
+  if (!options.output.empty() && SameFileName(OverviewPagePath(options.output), options.output)) {
+    error = L"-o 的檔名與概況頁的檔名（副檔名換成 .html）相同，請換一個檔名：" + options.output;
+    return false;
   }
   if (!options.help && options.inputs.empty()) {
     error = L"沒有指定要合併的報告檔或資料夾";
@@ -196,7 +224,7 @@ bool IsReportFileName(const std::wstring& fileName) {
 
 int MergeReports(const MergeOptions& options, const std::function<void(const std::wstring&)>& say) {
   std::vector<std::wstring> files, unlisted;
-  std::vector<NotMerged> notMerged;
+  std::vector<NotMergedFile> notMerged;
   std::wstring firstFolder, firstFileFolder;
   for (const std::wstring& input : options.inputs) {
     switch (KindOfPath(input)) {
@@ -242,11 +270,11 @@ int MergeReports(const MergeOptions& options, const std::function<void(const std
 
   // Listed in path order, so that the summary does not depend on the order in which folders list files.
   std::sort(notMerged.begin(), notMerged.end(),
-            [](const NotMerged& a, const NotMerged& b) { return a.path < b.path; });
+            [](const NotMergedFile& a, const NotMergedFile& b) { return a.path < b.path; });
   std::sort(ambiguousNames.begin(), ambiguousNames.end());
   if (!notMerged.empty()) {
     say(Formatted(L"未合併 %d 個檔案：", static_cast<int>(notMerged.size())));
-    for (const NotMerged& file : notMerged) {
+    for (const NotMergedFile& file : notMerged) {
       say(L"  " + file.path + L"：" + file.reason);
     }
   }
@@ -278,5 +306,11 @@ int MergeReports(const MergeOptions& options, const std::function<void(const std
            ? Formatted(L"表格取每台電腦最新的報告，共 %d 份、", static_cast<int>(reports.size()))
            : std::wstring(L"表格共 ")) +
       Formatted(L"%d 列：", static_cast<int>(rows)) + output);
+  const std::wstring page = OverviewPagePath(output);
+  if (!WritePage(page, OverviewPage(reports, notMerged, options.since))) {
+    say(L"無法寫出概況頁（表格已寫出）：" + page);
+    return kMergeFailed;
+  }
+  say(L"概況頁：" + page);
   return notMerged.empty() ? kMergeAllMerged : kMergeSomeNotMerged;
 }

@@ -5,7 +5,7 @@
 #include <vector>
 
 // The merger's exit codes: every file merged; some files not merged (they are listed); nothing merged,
-// wrong arguments, or no table written.
+// wrong arguments, or no table or no page written.
 constexpr int kMergeAllMerged = 0;
 constexpr int kMergeSomeNotMerged = 1;
 constexpr int kMergeFailed = 2;
@@ -13,6 +13,7 @@ constexpr int kMergeFailed = 2;
 struct MergeOptions {
   std::vector<std::wstring> inputs;  // report files and folders
   std::wstring output;               // empty: a dated CSV in the first folder, or the first file's folder
+  std::wstring since;                // the audit period's first day, "YYYY-MM-DD"; empty when none
   bool latestOnly = false;
   bool help = false;
 };
@@ -31,7 +32,9 @@ bool IsReportFileName(const std::wstring& fileName);
 // three bytes each.
 constexpr std::size_t kMaxReportBytes = 3 * 1048576;
 
-// Merges the reports that the inputs name into one CSV table and tells `say`, line by line, what the
-// user should read: the table's path and counts, and each file not merged with the reason and the line.
-// Returns the exit code.
+// Merges the reports that the inputs name into one CSV table, and beside it the overview page
+// (merge/overview_page.h), and tells `say`, line by line, what the user should read: the paths of both
+// and the counts, and each file not merged with the reason and the line. Each file appears whole or not
+// at all; the page is written only after the table, and a page that cannot be written leaves the table
+// in place and fails the run. Returns the exit code.
 int MergeReports(const MergeOptions& options, const std::function<void(const std::wstring&)>& say);

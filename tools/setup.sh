@@ -14,6 +14,7 @@ packages=(
   xvfb xdotool imagemagick fonts-wqy-zenhei
   icoutils file
   openssl osslsigncode
+  chromium
 )
 
 install_missing() {

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "merge/merged_table.h"
+
+// A file named for merging that was not merged, with the reason that the summary gives.
+struct NotMergedFile {
+  std::wstring path;
+  std::wstring reason;
+};
+
+// The overview page's path beside the table's: the table's name with its extension (if any) replaced by
+// ".html". The extension is what follows the last '.' of the file name, never of a folder.
+std::wstring OverviewPagePath(const std::wstring& tablePath);
+
+// Whether `day` is "YYYY-MM-DD" naming a day of the calendar (leap years included).
+bool IsCalendarDay(std::wstring_view day);
+
+// The overview page of the reports as OrderReports leaves them (by computer, report time and file): one
+// self-contained HTML document (zh-Hant, UTF-8, style inline, inline SVG) with the counts, one row per
+// computer, a timeline of first and last uses, the device models and the files not merged. `since` is
+// the first day of the audit period ("YYYY-MM-DD"), or empty when none was given. Nothing in it runs or
+// loads anything, and every text from a report or a file name goes through AppendEscapedText. The same
+// reports in the same order give the same text: the page holds no time of its own making.
+std::wstring OverviewPage(const std::vector<MergedReport>& reports,
+                          const std::vector<NotMergedFile>& notMerged, const std::wstring& since);
+
+// Appends `text` as HTML character data or attribute value: '&', '<', '>', '"' and '\'' as references,
+// and the control characters that HTML does not allow as their visible pictures (U+2400 on), so that
+// any name shows as exactly its characters and can never become markup.
+void AppendEscapedText(std::wstring_view text, std::wstring& html);
