@@ -1,10 +1,13 @@
 #!/usr/bin/env python3
 """run_merge.py EXE CASE WORK: lays down in WORK the files that CASE/files names, runs the report merger EXE
 there under Wine with the arguments that CASE/options gives, and checks its exit code, what it printed
-(CASE/summary.txt) and the table it wrote (CASE/expected.csv) byte for byte; see tests/merge_cases/README.md."""
+(CASE/summary.txt), the table it wrote (CASE/expected.csv) byte for byte and its overview page in a browser
+(CASE/page.txt); with several argument lists, each run must give the same bytes. See
+tests/merge_cases/README.md."""
 
 import os, pathlib, shutil, subprocess, sys
 from run_case import LOCALES, TOOLS
+from page_facts import check_page
 
 PROGRAM_CASES = pathlib.Path(__file__).resolve().parent / "cases"
 
@@ -33,33 +36,50 @@ def snapshot(folder):
 
 def main(exe, case, work):
     options = dict(word.split("=", 1) for word in (case / "options").read_text().split())
-    folder, failures = work / "run", []
     shutil.rmtree(work, ignore_errors=True)
     subprocess.run([TOOLS / "wine-prefix.sh", "copy", os.environ["VESTIGIA_PRISTINE"], work / "prefix"], check=True)
+    failures, written = [], set()
+    for number, args in enumerate(options["args"].split("|")):
+        failures += run(exe, case, work, work / ("run%d" % number), options, args.split(","), written)
+    if len(written) > 1:
+        failures.append("the argument lists gave different tables or pages")
+    print("\n".join(failures) or "%s: passed" % case.name)
+    return 1 if failures else 0
+
+
+def run(exe, case, work, folder, options, args, written):
+    failures = []
     lay_down(case, folder)
     before = snapshot(folder)
     codepage = options.get("codepage", "950")
     env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "LANG", "LANGUAGE")}
     env.update(WINEPREFIX=str(work / "prefix"), TZ="Asia/Taipei", LC_ALL=LOCALES[codepage])
-    run = subprocess.run([TOOLS / "wine-run.sh", exe, *options["args"].split(",")], cwd=folder, env=env,
+    run = subprocess.run([TOOLS / "wine-run.sh", exe, *args], cwd=folder, env=env,
                          stdin=subprocess.DEVNULL, capture_output=True, timeout=600)
     if run.returncode != int(options.get("exit", "0")):
         failures.append("exit code %d, expected %s" % (run.returncode, options.get("exit", "0")))
     outputs = sorted(folder.glob(options["output"]))
-    shown = str(outputs[0].relative_to(folder)).replace("/", "\\") if outputs else "?"
+    pages = [] if options.get("page") == "-" else sorted(folder.glob(options.get("page", "merged.html")))
+    shown = [str(f[0].relative_to(folder)).replace("/", "\\") if f else "?" for f in (outputs, pages)]
     said = run.stdout.decode("cp" + codepage, "replace").replace("\r\n", "\n")
-    if said != (case / "summary.txt").read_text("utf-8").replace("{output}", shown):
+    if said != (case / "summary.txt").read_text("utf-8").replace("{output}", shown[0]).replace("{page}", shown[1]):
         failures.append("it printed:\n" + said)
     if (case / "expected.csv").exists():
         expected = b"\xef\xbb\xbf" + (case / "expected.csv").read_bytes().replace(b"\n", b"\r\n")
         if len(outputs) != 1 or outputs[0].read_bytes() != expected:
             failures.append("the table differs from expected.csv; see %s" % (outputs or ["(none written)"])[0])
-    elif snapshot(folder) != before:
+    elif not (case / "page.txt").exists() and snapshot(folder) != before:
         failures.append("files changed although no table was to be written")
+    if options.get("page") == "-":
+        failures += ["a page was written: %s" % p for p in folder.rglob("*.html")]
+    elif (case / "page.txt").exists() and len(pages) != 1:
+        failures.append("not one page where one was expected: %s" % pages)
+    for page in pages:
+        failures += check_page(page, case / "page.txt")
+        written.add((outputs[0].read_bytes(), page.read_bytes()))
     if any(not p.is_symlink() for p in folder.rglob("*.partial")):  # Wine cannot remove a link to /dev/full
-        failures.append("a partial table was left behind")
-    print("\n".join(failures) or "%s: passed" % case.name)
-    return 1 if failures else 0
+        failures.append("a partial table or page was left behind")
+    return failures
 
 
 if __name__ == "__main__":

@@ -1,0 +1,126 @@
+"""The overview page as a real browser sees it: headless chromium, offline, prints the DOM it built and logs
+every network request; facts are read from that DOM (see tests/merge_cases/README.md, page.txt)."""
+
+import html.parser, json, re, shutil, subprocess, tempfile
+
+CHROMIUM = ["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
+            "--disable-component-update", "--disable-sync", "--no-first-run", "--disable-quic",
+            "--host-resolver-rules=MAP * ~NOTFOUND"]
+LOADERS = {"script", "img", "image", "link", "iframe", "frame", "object", "embed", "form", "audio", "video",
+           "source", "track", "picture", "base", "use", "foreignobject", "input", "button", "meta"}
+VOID = {"meta", "br", "hr", "img", "input", "link", "source", "track", "wbr", "area", "base", "col", "embed"}
+
+
+def browse(page, *extra):
+    """Runs chromium on the page with a fresh profile; returns (stdout, the page's own network requests)."""
+    profile = tempfile.mkdtemp()
+    try:
+        run = subprocess.run(CHROMIUM + ["--user-data-dir=" + profile, "--log-net-log=%s/net.json" % profile, *extra,
+                                         page.as_uri()], capture_output=True, timeout=120)
+        events = json.load(open(profile + "/net.json"))["events"]
+    finally:
+        shutil.rmtree(profile, ignore_errors=True)
+    # The browser's own traffic has no file:// frame behind it; the page's requests do.
+    return run.stdout.decode("utf-8"), [e["params"] for e in events
+                                        if "file:" in str(e.get("params", {}).get("network_isolation_key", ""))]
+
+
+class Node:
+    def __init__(self, tag, attrs):
+        self.tag, self.attrs, self.children = tag, dict(attrs), []
+
+    def walk(self):
+        yield self
+        for child in self.children:
+            if isinstance(child, Node):
+                yield from child.walk()
+
+    def text(self):
+        return " ".join("".join(c if isinstance(c, str) else " " + c.text() + " " for c in self.children).split())
+
+    def find(self, tag, **attrs):
+        return [n for n in self.walk() if n.tag == tag and all(n.attrs.get(k) == v for k, v in attrs.items())]
+
+
+class Tree(html.parser.HTMLParser):
+    def __init__(self, dom):
+        super().__init__(convert_charrefs=True)
+        self.root = Node("#document", [])
+        self.stack = [self.root]
+        self.feed(dom)
+
+    def handle_starttag(self, tag, attrs):
+        node = Node(tag, attrs)
+        self.stack[-1].children.append(node)
+        if tag not in VOID:
+            self.stack.append(node)
+
+    def handle_endtag(self, tag):
+        while len(self.stack) > 1 and self.stack.pop().tag != tag:
+            pass
+
+    def handle_data(self, data):
+        self.stack[-1].children.append(data)
+
+
+def cells(row):
+    """A row's cells as page.txt gives them: a list item per name, joined by 、."""
+    return " | ".join("、".join(li.text() for li in c.find("li")) if c.find("li") else c.text()
+                      for c in row.children if isinstance(c, Node) and c.tag in ("td", "th"))
+
+
+def unsafe(page_bytes, root, requests):
+    """What in the page could run, load or send anything, or spoils its form; empty when nothing does."""
+    found = ["a request: " + str(r) for r in requests]
+    head = page_bytes[:200].decode("utf-8")
+    found += [] if '<html lang="zh-Hant">' in head and '<meta charset="utf-8">' in head else ["no zh-Hant or utf-8"]
+    for node in root.walk():
+        if node.tag in LOADERS and not (node.tag == "meta" and set(node.attrs) <= {"charset", "name", "content"}):
+            found.append("a <%s> element" % node.tag)
+        for name, value in node.attrs.items():
+            if name.startswith("on") or name in ("src", "srcset", "action", "formaction", "poster", "data",
+                                                 "xlink:href", "background", "ping"):
+                found.append("attribute %s=%r on <%s>" % (name, value, node.tag))
+            elif name == "href" and not (value or "").startswith("#"):
+                found.append("href=%r" % value)
+            elif name == "xmlns" and value != "http://www.w3.org/2000/svg":
+                found.append("xmlns=%r" % value)
+        styles = [node.attrs.get("style") or ""] + ([node.text()] if node.tag == "style" else [])
+        found += ["style that loads: " + s[:80] for s in styles if re.search(r"url\s*\(|@import|image-set", s, re.I)]
+    return found
+
+
+def check_page(page, facts_file):
+    """Failures of the page against page.txt's facts, and against the rules that hold for every page."""
+    dom, requests = browse(page, "--dump-dom")
+    root = Tree(dom).root
+    failures = unsafe(page.read_bytes(), root, requests)
+    if facts_file is None or not facts_file.exists():
+        return failures
+    seen = {
+        "counts": [n.text() for n in root.find("p", id="counts")],
+        "pc": [cells(r) for t in root.find("table", id="pcs") for r in t.find("tr")[1:]],
+        "lanes": [str(len(root.find("g", **{"class": "lane"})))],
+        "lane": ["%s first=%d last=%d" % (g.find("text")[0].text(), len(g.find("circle", **{"class": "first"})),
+                                          len(g.find("rect", **{"class": "last"})))
+                 for g in root.find("g", **{"class": "lane"})],
+        "since": [t.text() for t in root.find("text") if t.text().startswith("稽核期間起日")],
+        "more": [n.text() for n in root.find("p", id="more-lanes")],
+        "model": [cells(r) for t in root.find("table", id="models") for r in t.find("tr")[1:]],
+        "notmerged": [cells(r) for t in root.find("table", id="not-merged") for r in t.find("tr")[1:]],
+    }
+    expected, texts = {}, []
+    for line in facts_file.read_text("utf-8").splitlines():
+        kind, _, value = line.partition(" ")
+        if kind == "text":
+            texts.append(value)
+        elif kind:
+            expected.setdefault(kind, []).append(" ".join(value.split()))
+    seen = {kind: [" ".join(v.split()) for v in values] for kind, values in seen.items()}
+    for kind, values in expected.items():
+        if seen.get(kind) != values:
+            failures.append("%s: the page has\n  %s\nexpected\n  %s" % (kind, "\n  ".join(seen.get(kind, ["?"])),
+                                                                       "\n  ".join(values)))
+    strings = [c for n in root.walk() for c in n.children if isinstance(c, str)]
+    failures += ["no text node holds %r" % t for t in texts if not any(t in s for s in strings)]
+    return failures
