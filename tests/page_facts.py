@@ -1,7 +1,7 @@
 """The overview page as a real browser sees it: headless chromium, offline, prints the DOM it built and logs
 every network request; facts are read from that DOM (see tests/merge_cases/README.md, page.txt)."""
 
-import html.parser, json, re, shutil, subprocess, tempfile
+import html.parser, json, os, re, shutil, signal, subprocess, tempfile
 
 CHROMIUM = ["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
             "--disable-component-update", "--disable-sync", "--no-first-run", "--disable-quic",
@@ -12,17 +12,25 @@ VOID = {"meta", "br", "hr", "img", "input", "link", "source", "track", "wbr", "a
 
 
 def browse(page, *extra):
-    """Runs chromium on the page with a fresh profile; returns (stdout, the page's own network requests)."""
+    """Runs chromium on the page with a fresh profile; returns (stdout, the page's own network requests), or
+    None when it had not finished in a minute (a script that opened a dialog holds --dump-dom for good)."""
     profile = tempfile.mkdtemp()
     try:
-        run = subprocess.run(CHROMIUM + ["--user-data-dir=" + profile, "--log-net-log=%s/net.json" % profile, *extra,
-                                         page.as_uri()], capture_output=True, timeout=120)
+        browser = subprocess.Popen(CHROMIUM + ["--user-data-dir=" + profile, "--log-net-log=%s/net.json" % profile,
+                                              *extra, page.as_uri()], stdout=subprocess.PIPE,
+                                   stderr=subprocess.DEVNULL, start_new_session=True)
+        try:
+            out = browser.communicate(timeout=60)[0]
+        except subprocess.TimeoutExpired:
+            os.killpg(browser.pid, signal.SIGKILL)
+            browser.communicate()
+            return None
         events = json.load(open(profile + "/net.json"))["events"]
     finally:
         shutil.rmtree(profile, ignore_errors=True)
     # The browser's own traffic has no file:// frame behind it; the page's requests do.
-    return run.stdout.decode("utf-8"), [e["params"] for e in events
-                                        if "file:" in str(e.get("params", {}).get("network_isolation_key", ""))]
+    return out.decode("utf-8"), [e["params"] for e in events
+                                 if "file:" in str(e.get("params", {}).get("network_isolation_key", ""))]
 
 
 class Node:
@@ -92,7 +100,10 @@ def unsafe(page_bytes, root, requests):
 
 def check_page(page, facts_file):
     """Failures of the page against page.txt's facts, and against the rules that hold for every page."""
-    dom, requests = browse(page, "--dump-dom")
+    browsed = browse(page, "--dump-dom")
+    if browsed is None:
+        return ["the browser had not loaded the page in a minute: a script ran and opened a dialog"]
+    dom, requests = browsed
     root = Tree(dom).root
     failures = unsafe(page.read_bytes(), root, requests)
     if facts_file is None or not facts_file.exists():
