@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
+#include "merge/merge_command.h"
 #include "merge/merged_table.h"
+#include "merge/overview_page.h"
 #include "merge/report_name.h"
 #include "merge/report_reader.h"
 
@@ -99,3 +102,42 @@ TEST(MergedTable, DeviceKeyNameParts) {
 }
 
 }  // namespace
+
+// The page's name beside the table's, and the arguments that name the page or the audit period wrongly.
+TEST(MergeArguments, PageNameAndAuditPeriod) {
+  const struct {
+    std::vector<std::wstring> arguments;
+    bool accepted;
+    const wchar_t* page = L"";  // of the -o name, when accepted
+  } cases[] = {
+      {{L"-o", L"audit.csv", L"r"}, true, L"audit.html"},
+      {{L"-o", L"audit", L"r"}, true, L"audit.html"},
+      {{L"-o", L"v1.2\\audit", L"r"}, true, L"v1.2\\audit.html"},
+      {{L"-o", L"a.b.csv", L"r"}, true, L"a.b.html"},
+      {{L"-o", L"audit.htm", L"r"}, true, L"audit.html"},
+      {{L"-o", L"audit.html", L"r"}, false},
+      {{L"-o", L"AUDIT.HTML", L"r"}, false},
+      {{L"--since", L"2024-02-29", L"r"}, true},
+      {{L"--since", L"2000-02-29", L"r"}, true},
+      {{L"--since", L"2023-02-29", L"r"}, false},
+      {{L"--since", L"1900-02-29", L"r"}, false},
+      {{L"--since", L"2024-04-31", L"r"}, false},
+      {{L"--since", L"2024-13-01", L"r"}, false},
+      {{L"--since", L"2024-00-10", L"r"}, false},
+      {{L"--since", L"2024-1-01", L"r"}, false},
+      {{L"--since", L"2024/01/01", L"r"}, false},
+      {{L"--since", L"0000-01-01", L"r"}, false},
+      {{L"--since", L"2024-01-01", L"--since", L"2024-01-02", L"r"}, false},
+      {{L"r", L"--since"}, false},
+  };
+  for (const auto& c : cases) {
+    MergeOptions options;
+    std::wstring error;
+    const std::wstring named = c.arguments[0] + L" " + c.arguments[1];
+    ASSERT_EQ(ReadMergeArguments(c.arguments, options, error), c.accepted) << named;
+    EXPECT_EQ(error.empty(), c.accepted) << named;
+    if (c.accepted && !options.output.empty()) {
+      EXPECT_EQ(OverviewPagePath(options.output), c.page) << named;
+    }
+  }
+}
