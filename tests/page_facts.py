@@ -115,6 +115,7 @@ def check_page(page, facts_file):
         "lane": ["%s first=%d last=%d" % (g.find("text")[0].text(), len(g.find("circle", **{"class": "first"})),
                                           len(g.find("rect", **{"class": "last"})))
                  for g in root.find("g", **{"class": "lane"})],
+        "years": [" ".join(t.text() for t in root.find("text", **{"class": "year"}))],
         "since": [t.text() for t in root.find("text") if t.text().startswith("稽核期間起日")],
         "more": [n.text() for n in root.find("p", id="more-lanes")],
         "model": [cells(r) for t in root.find("table", id="models") for r in t.find("tr")[1:]],

@@ -3,8 +3,9 @@
 # and a USB DVD drive, filling all three report sections) in a demo Wine prefix under build/demo. The box is
 # shown for real: on $DISPLAY, where the user presses OK; otherwise on a private Xvfb inside a small Wine
 # desktop (which draws the frame and caption), where it is photographed and dismissed. Prints the report's
-# path and the report converted to UTF-8, then merges the desktop's reports into a table with the 32-bit
-# report merger, as an administrator merges those of a whole office, and prints the table.
+# path and the report converted to UTF-8, then merges the desktop's reports into a table and an overview
+# page with the 32-bit report merger, as an administrator merges those of a whole office, prints the table
+# and photographs the page in headless chromium (build/demo/overview.png).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -68,10 +69,20 @@ echo
 iconv -f CP950 -t UTF-8 "$report" | tr -d '\r'
 
 echo
-echo "Merging the desktop's reports with the 32-bit report merger (vestigia-merge.exe C:\\users\\Public\\Desktop):"
-LC_ALL=zh_TW.UTF-8 tools/wine-run.sh "$root/build/win32/vestigia-merge.exe" 'C:\users\Public\Desktop' </dev/null |
-  iconv -f CP950 -t UTF-8 | tr -d '\r'
+echo "Merging the desktop's reports with the 32-bit report merger (vestigia-merge.exe --since 2022-01-01 C:\\users\\Public\\Desktop):"
+LC_ALL=zh_TW.UTF-8 tools/wine-run.sh "$root/build/win32/vestigia-merge.exe" --since 2022-01-01 'C:\users\Public\Desktop' \
+  </dev/null | iconv -f CP950 -t UTF-8 | tr -d '\r'
 wineserver -w
 table=$(ls -t "$desktop"/merged-*.csv | head -1)
 echo
 tail -c +4 "$table" | tr -d '\r'
+
+# The page as a browser draws it: offline, with a profile of its own, every host lookup failing.
+page=${table%.csv}.html
+profile=$(mktemp -d)
+timeout 60 chromium --headless --no-sandbox --disable-gpu --disable-background-networking --disable-component-update \
+  --disable-sync --no-first-run --disable-quic --user-data-dir="$profile" --host-resolver-rules="MAP * ~NOTFOUND" \
+  --hide-scrollbars --window-size=1000,860 --screenshot="$demo/overview.png" "file://$page" >/dev/null 2>&1
+rm -rf "$profile"
+echo
+echo "overview page: $page ($(stat -c %s "$page") bytes); screenshot: $demo/overview.png"
