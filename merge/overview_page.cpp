@@ -513,35 +513,18 @@ bool IsCalendarDay(std::wstring_view day) {
 }
 
 void AppendEscapedText(std::wstring_view text, std::wstring& html) {
+  static const std::pair<wchar_t, const wchar_t*> kReferences[] = {
+      {L'&', L"&amp;"}, {L'<', L"&lt;"}, {L'>', L"&gt;"}, {L'"', L"&quot;"}, {L'\'', L"&#39;"}};
   for (const wchar_t unit : text) {
-    switch (unit) {
-      case L'&':
-        html += L"&amp;";
-        break;
-      case L'<':
-        html += L"&lt;";
-        break;
-      case L'>':
-        html += L"&gt;";
-        break;
-      case L'"':
-        html += L"&quot;";
-        break;
-      case L'\'':
-        html += L"&#39;";
-        break;
-      case L'\t':
-      case L'\n':
-        html += unit;
-        break;
-      default:
-        if (unit < 0x20) {
-          html += static_cast<wchar_t>(0x2400 + unit);
-        } else if (unit == 0x7F) {
-          html += L'\x2421';
-        } else {
-          html += unit;
-        }
+    const auto* reference = std::find_if(std::begin(kReferences), std::end(kReferences),
+                                         [unit](const auto& candidate) { return candidate.first == unit; });
+    if (reference != std::end(kReferences)) {
+      html += reference->second;
+    } else if (unit == 0x7F || (unit < 0x20 && unit != L'\t' && unit != L'\n' && unit != L'\r')) {
+      // Line breaks and tabs stay (a name may run over several lines); other controls show as pictures.
+      html += unit == 0x7F ? L'\x2421' : static_cast<wchar_t>(0x2400 + unit);
+    } else {
+      html += unit;
     }
   }
 }

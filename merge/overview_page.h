@@ -29,6 +29,6 @@ std::wstring OverviewPage(const std::vector<MergedReport>& reports,
                           const std::vector<NotMergedFile>& notMerged, const std::wstring& since);
 
 // Appends `text` as HTML character data or attribute value: '&', '<', '>', '"' and '\'' as references,
-// and the control characters that HTML does not allow as their visible pictures (U+2400 on), so that
-// any name shows as exactly its characters and can never become markup.
+// and the control characters that HTML does not allow (all but tab, LF and CR) as their visible pictures
+// (U+2400 on), so that any name shows as exactly its characters and can never become markup.
 void AppendEscapedText(std::wstring_view text, std::wstring& html);

@@ -1,6 +1,7 @@
 // Prints how long merging 10,000 reports of 20 records each takes (the table and the overview page), beside a
 // plain read of the same files, and the process's peak working set after merging half of them and all of
-// them. Not a test: the figures depend on the machine. Run it under Wine, in a copy of the pristine prefix (see README.md).
+// them. Not a test: the figures depend on the machine. Run it under Wine, in a copy of the pristine prefix
+// (see README.md).
 //
 // merge_benchmark [FOLDER]: the reports are made once, by the program's own composer, into FOLDER (by
 // default merge_reports beside this exe), and reused by later runs.
