@@ -2,18 +2,14 @@
 
 #include <cwchar>
 
-DeviceHistory::DeviceHistory() {
-  devices = nullptr;
-  ScanDevices();
-  interfaces = nullptr;
-  ScanInterfaces();
-}
+namespace {
 
-DeviceHistory::DeviceHistory(Unscanned)
-    : interfaces(nullptr), interfaceCount(0), devices(nullptr), deviceCount(0) {}
-
-void DeviceHistory::Correlate() {
-  if (!devices || !interfaces) {
+// Links each device of one array to the interface records of `bus` that carry its device key name. Every
+// interface record is visited, so all of a device's entries are marked and the last one in array order
+// (disk before CD-ROM, each in enumeration order) is the one linked.
+void CorrelateDevices(DeviceRecord* devices, std::int32_t deviceCount, DeviceBus bus,
+                      InterfaceRecord* interfaces, std::int32_t interfaceCount) {
+  if (!devices) {
     return;
   }
   for (std::int32_t d = 0; d < deviceCount; ++d) {
@@ -21,11 +17,10 @@ void DeviceHistory::Correlate() {
     if (!device.deviceKeyName) {
       continue;
     }
-    // Every interface record is visited, so all of a device's entries are marked and the last one in
-    // array order (disk before CD-ROM, each in enumeration order) is the one linked.
     for (std::int32_t i = 0; i < interfaceCount; ++i) {
       InterfaceRecord& entry = interfaces[i];
-      if (entry.deviceKeyName && std::wcscmp(entry.deviceKeyName, device.deviceKeyName) == 0) {
+      if (entry.bus == bus && entry.deviceKeyName &&
+          std::wcscmp(entry.deviceKeyName, device.deviceKeyName) == 0) {
         device.interface = &entry;
         entry.matched = 1;
       }
@@ -33,7 +28,7 @@ void DeviceHistory::Correlate() {
   }
 }
 
-void DeviceHistory::Release() {
+void ReleaseDevices(DeviceRecord*& devices, std::int32_t& deviceCount) {
   if (devices) {
     for (std::int32_t d = 0; d < deviceCount; ++d) {
       delete[] devices[d].deviceKeyName;
@@ -42,16 +37,48 @@ void DeviceHistory::Release() {
       delete[] devices[d].firstUsed;
     }
   }
+  delete[] devices;
+  devices = nullptr;
+  deviceCount = 0;
+}
+
+}  // namespace
+
+DeviceHistory::DeviceHistory() {
+  devices = nullptr;
+  ScanDevices();
+  uasDevices = nullptr;
+  ScanUasDevices();
+  interfaces = nullptr;
+  ScanInterfaces();
+}
+
+DeviceHistory::DeviceHistory(Unscanned)
+    : interfaces(nullptr),
+      interfaceCount(0),
+      devices(nullptr),
+      deviceCount(0),
+      uasDevices(nullptr),
+      uasDeviceCount(0) {}
+
+void DeviceHistory::Correlate() {
+  if (!interfaces) {
+    return;
+  }
+  CorrelateDevices(devices, deviceCount, DeviceBus::kUsbstor, interfaces, interfaceCount);
+  CorrelateDevices(uasDevices, uasDeviceCount, DeviceBus::kUas, interfaces, interfaceCount);
+}
+
+void DeviceHistory::Release() {
+  ReleaseDevices(devices, deviceCount);
+  ReleaseDevices(uasDevices, uasDeviceCount);
   if (interfaces) {
     for (std::int32_t i = 0; i < interfaceCount; ++i) {
       delete[] interfaces[i].deviceKeyName;
       delete[] interfaces[i].lastUsed;
     }
   }
-  delete[] devices;
   delete[] interfaces;
-  devices = nullptr;
-  deviceCount = 0;
   interfaces = nullptr;
   interfaceCount = 0;
 }

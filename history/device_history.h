@@ -4,8 +4,13 @@
 
 struct InterfaceRecord;
 
-// One device-type key under USBSTOR. Every string is owned by the store (its own heap allocation made by
-// NewRecordString) and is null while absent; an empty string is present.
+// Where Windows enumerates a USB storage device: USBSTOR for the mass-storage class driver, SCSI for a
+// UAS drive (USB Attached SCSI, Windows 8 and later). A device joins only its own bus's interface entries.
+enum class DeviceBus : std::uint8_t { kUsbstor, kUas };
+
+// One device-type key under USBSTOR, or of a UAS drive under Enum\SCSI. Every string is owned by the
+// store (its own heap allocation made by NewRecordString) and is null while absent; an empty string is
+// present.
 // The COM headers (<objbase.h>, pulled in by <shlobj.h>) define `interface` as a macro: a file that needs
 // them and this header includes them after it and does not name the field afterwards.
 struct DeviceRecord {
@@ -16,11 +21,14 @@ struct DeviceRecord {
   wchar_t* firstUsed = nullptr;          // time text of the device-type key's last-write time
 };
 
-// One disk or CD-ROM device-interface entry of a USB storage device.
+// One disk or CD-ROM device-interface entry of a USB storage device ("##?#USBSTOR#...") or of a disk that
+// Windows enumerates under SCSI ("##?#SCSI#..."), which is a UAS drive only when a UAS device has its key
+// name: the others are internal disks, and no report lists them.
 struct InterfaceRecord {
-  std::uint8_t matched = 0;          // 1 once correlation found a device with the same key name
-  wchar_t* deviceKeyName = nullptr;  // the entry name after "##?#USBSTOR#", up to the next "#"
+  std::uint8_t matched = 0;          // 1 once correlation found a device of its bus with the same key name
+  wchar_t* deviceKeyName = nullptr;  // the entry name after its prefix, up to the next "#"
   wchar_t* lastUsed = nullptr;       // time text of the entry's "#" subkey's last-write time
+  DeviceBus bus = DeviceBus::kUsbstor;
 };
 
 // Everything the registry scans of one run found. Records in use run from index 0 up to, not including,
@@ -29,8 +37,8 @@ struct InterfaceRecord {
 // Arrays and strings are allocated with new[] (nothrow) and freed only by Release().
 class DeviceHistory {
  public:
-  // Scans the registry: the USB storage device scan, then the device-interface scan. Never fails; what
-  // cannot be read is missing from the store.
+  // Scans the registry: the USB storage devices, the UAS drives, then the device-interface entries. Never
+  // fails; what cannot be read is missing from the store.
   DeviceHistory();
 
   // A store with no arrays and zero counts, to be filled by its owner (the tests) instead of the scans.
@@ -40,26 +48,30 @@ class DeviceHistory {
   DeviceHistory(const DeviceHistory&) = delete;
   DeviceHistory& operator=(const DeviceHistory&) = delete;
 
-  // Links each device to the interface records with the same device key name (case-sensitive, whole
-  // string): every such record is marked, and the device links the last of them in array order.
+  // Links each device to the interface records of its bus with the same device key name (case-sensitive,
+  // whole string): every such record is marked, and the device links the last of them in array order.
   void Correlate();
 
-  // Correlates (when both arrays exist and both counts are non-zero) and appends the report to `text`,
-  // a zero-terminated buffer of kReportTextUnits units, after whatever it already holds. Stops before
-  // the first piece that would not fit, so the text is always terminated within the buffer.
+  // Correlates and appends the report to `text`, a zero-terminated buffer of kReportTextUnits units, after
+  // whatever it already holds. Stops before the first piece that would not fit, so the text is always
+  // terminated within the buffer.
   void ComposeReport(wchar_t* text);
 
-  // Frees every string in use and both arrays, then leaves the store empty, so a second call frees
+  // Frees every string in use and all three arrays, then leaves the store empty, so a second call frees
   // nothing.
   void Release();
 
   InterfaceRecord* interfaces;
   std::int32_t interfaceCount;
-  DeviceRecord* devices;
+  DeviceRecord* devices;  // USBSTOR's device-type keys, one record per subkey counted
   std::int32_t deviceCount;
+  // The UAS drives, in the order Enum\SCSI enumerates their keys; the array may be longer than the count.
+  DeviceRecord* uasDevices;
+  std::int32_t uasDeviceCount;
 
  private:
   void ScanDevices();
+  void ScanUasDevices();
   void ScanInterfaces();
 };
 

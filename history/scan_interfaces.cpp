@@ -13,9 +13,26 @@ constexpr wchar_t kDiskClassPath[] =
 constexpr wchar_t kCdromClassPath[] =
     L"SYSTEM\\CurrentControlSet\\Control\\DeviceClasses\\{53f56308-b6bf-11d0-94f2-00a0c91efb8b}";
 
-// An entry of a USB storage device is named "##?#USBSTOR#<device key name>#...".
-constexpr wchar_t kUsbstorPrefix[] = L"##?#USBSTOR#";
-constexpr std::size_t kUsbstorPrefixUnits = sizeof kUsbstorPrefix / sizeof kUsbstorPrefix[0] - 1;
+// An entry of a USB storage device is named "##?#USBSTOR#<device key name>#...", one of a disk or CD-ROM
+// that Windows enumerates under SCSI (a UAS drive or an internal disk) "##?#SCSI#<device key name>#...".
+// The prefixes are compared exactly, letter case included.
+struct EntryPrefix {
+  const wchar_t* text;
+  std::size_t units;
+  DeviceBus bus;
+};
+constexpr EntryPrefix kEntryPrefixes[] = {{L"##?#USBSTOR#", 12, DeviceBus::kUsbstor},
+                                          {L"##?#SCSI#", 9, DeviceBus::kUas}};
+
+// The prefix that the entry name in `scratch` begins with; null for none.
+const EntryPrefix* FindEntryPrefix(const wchar_t* scratch) {
+  for (const EntryPrefix& prefix : kEntryPrefixes) {
+    if (std::wcsncmp(scratch, prefix.text, prefix.units) == 0) {
+      return &prefix;
+    }
+  }
+  return nullptr;
+}
 
 // Frees and nulls a record's strings when the scope ends, unless Keep() was called: an entry cut short by
 // a failed allocation leaves its record all-absent, never half-filled.
@@ -45,11 +62,13 @@ int CountOrZero(const RegKey& classKey) {
   return count < 0 ? 0 : count;
 }
 
-// Fills `record` from the accepted entry whose whole name is in `scratch`. False when an allocation
-// fails; the record is then absent.
-bool StoreEntry(const RegKey& classKey, wchar_t* scratch, InterfaceRecord& record) {
+// Fills `record` from the accepted entry whose whole name, beginning with `prefix`, is in `scratch`. False
+// when an allocation fails; the record is then absent.
+bool StoreEntry(const RegKey& classKey, const EntryPrefix& prefix, wchar_t* scratch,
+                InterfaceRecord& record) {
   InterfaceRecordFill fill(record);
-  const wchar_t* deviceKeyName = scratch + kUsbstorPrefixUnits;
+  record.bus = prefix.bus;
+  const wchar_t* deviceKeyName = scratch + prefix.units;
   record.deviceKeyName = NewRecordString(deviceKeyName, std::wcscspn(deviceKeyName, L"#"));
   if (!record.deviceKeyName) {
     return false;
@@ -94,11 +113,12 @@ bool ScanEntries(DeviceHistory& store, const RegKey& classKey, std::int32_t& slo
     }
     // A failed enumeration leaves the name empty, and the empty name is rejected like any other.
     classKey.EnumSubkey(scratch.get(), kScratchUnits, static_cast<DWORD>(index));
-    if (std::wcsncmp(scratch.get(), kUsbstorPrefix, kUsbstorPrefixUnits) != 0) {
+    const EntryPrefix* prefix = FindEntryPrefix(scratch.get());
+    if (!prefix) {
       --store.interfaceCount;
       continue;
     }
-    if (!StoreEntry(classKey, scratch.get(), store.interfaces[slot])) {
+    if (!StoreEntry(classKey, *prefix, scratch.get(), store.interfaces[slot])) {
       return false;
     }
     ++slot;

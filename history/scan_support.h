@@ -3,7 +3,11 @@
 #include <cstddef>
 #include <memory>
 
-// What both registry scans share: the per-item scratch buffer and the copying of record strings.
+#include "history/device_history.h"
+#include "registry/reg_key.h"
+
+// What the registry scans share: the per-item scratch buffer, the copying of record strings, and the
+// filling of a device record from its device-type key.
 
 // The scratch through which a scan passes every registry name, value and time text of one item.
 constexpr std::size_t kScratchUnits = 1024;
@@ -22,3 +26,14 @@ wchar_t* NewRecordString(const wchar_t* text, std::size_t length);
 // The same for the zero-terminated text in a scratch; text without a terminator is cut at the scratch's
 // last unit.
 wchar_t* NewRecordStringFromScratch(const wchar_t* scratch);
+
+// Fills `record` from the device-type key under `parent` whose name is in `scratch`: the name, the key's
+// last-write time (first use), and "FriendlyName" and "DeviceDesc" of its first instance key. A key
+// without an instance key lends its own values. Values and times that cannot be read are empty. False when
+// an allocation fails; the record is then left all-absent, never half-filled. Uses `scratch` for the
+// queries.
+bool StoreDeviceType(const RegKey& parent, wchar_t* scratch, DeviceRecord& record);
+
+// Whether two zero-terminated texts are equal when only the ASCII letters a to z and A to Z are folded, as
+// Windows compares service names and container IDs.
+bool EqualsIgnoringAsciiCase(const wchar_t* left, const wchar_t* right);

@@ -71,48 +71,82 @@ bool HasDeviceFields(const DeviceRecord& device) {
   return device.deviceKeyName && device.friendlyName && device.description && device.firstUsed;
 }
 
+// Since Windows Vista a device's "FriendlyName" or "DeviceDesc" may hold an indirect string,
+// "@<file>,%<name>%;<text>", which Windows resolves from the driver's INF file and shows as <text> when it
+// cannot: the whole value is '@', a non-empty file name without ',' or ';', ',', '%', a non-empty name
+// without '%', '%', ';' and then any text. The report shows that <text>; any other value, one that merely
+// begins with '@' included, as it is. Returns a pointer into `value`.
+const wchar_t* DisplayText(const wchar_t* value) {
+  if (value[0] != L'@') {
+    return value;
+  }
+  const wchar_t* file = value + 1;
+  const std::size_t fileUnits = std::wcscspn(file, L",;");
+  if (fileUnits == 0 || file[fileUnits] != L',' || file[fileUnits + 1] != L'%') {
+    return value;
+  }
+  const wchar_t* name = file + fileUnits + 2;
+  const std::size_t nameUnits = std::wcscspn(name, L"%");
+  if (nameUnits == 0 || name[nameUnits] != L'%' || name[nameUnits + 1] != L';') {
+    return value;
+  }
+  return name + nameUnits + 2;
+}
+
+// A device record as the report prints it: devices seen in both views carry their last use.
+void AppendDevice(ReportWriter& report, const DeviceRecord& device, const wchar_t* lastUsed) {
+  const wchar_t* const values[kReportFieldCount] = {device.deviceKeyName, DisplayText(device.friendlyName),
+                                                    DisplayText(device.description), device.firstUsed,
+                                                    lastUsed};
+  if (lastUsed) {
+    AppendRecord(report, kBothViewsLines, values);
+  } else {
+    AppendRecord(report, kNoInterfaceLines, values);
+  }
+}
+
+// The device arrays in the order the report lists them: USBSTOR's devices, then the UAS drives.
+struct DeviceArray {
+  const DeviceRecord* records;
+  std::int32_t count;
+};
+
 }  // namespace
 
 void DeviceHistory::ComposeReport(wchar_t* text) {
-  if (interfaces && devices && interfaceCount != 0 && deviceCount != 0) {
-    Correlate();
-  }
+  Correlate();
+  const DeviceArray deviceArrays[] = {{devices, deviceCount}, {uasDevices, uasDeviceCount}};
   ReportWriter report(text);
   report.Append({kReportHeader, kReportBlockEnd});
 
   // Devices seen in both views. A linked device whose own fields are incomplete (a scan cut short) is
   // passed over like the incomplete records below; a missing last use prints as empty text.
-  if (interfaces && devices) {
-    for (std::int32_t d = 0; d < deviceCount; ++d) {
-      const DeviceRecord& device = devices[d];
-      if (!device.interface || !HasDeviceFields(device)) {
-        continue;
+  for (const DeviceArray& array : deviceArrays) {
+    for (std::int32_t d = 0; array.records && d < array.count; ++d) {
+      const DeviceRecord& device = array.records[d];
+      if (device.interface && HasDeviceFields(device)) {
+        AppendDevice(report, device, device.interface->lastUsed ? device.interface->lastUsed : L"");
       }
-      const wchar_t* lastUsed = device.interface->lastUsed ? device.interface->lastUsed : L"";
-      AppendRecord(
-          report, kBothViewsLines,
-          {device.deviceKeyName, device.friendlyName, device.description, device.firstUsed, lastUsed});
     }
   }
 
   report.Append({kReportIncompleteHeader, kReportBlockEnd});
 
-  if (devices) {
-    for (std::int32_t d = 0; d < deviceCount; ++d) {
-      const DeviceRecord& device = devices[d];
-      if (device.interface || !HasDeviceFields(device)) {
-        continue;
+  for (const DeviceArray& array : deviceArrays) {
+    for (std::int32_t d = 0; array.records && d < array.count; ++d) {
+      const DeviceRecord& device = array.records[d];
+      if (!device.interface && HasDeviceFields(device)) {
+        AppendDevice(report, device, nullptr);
       }
-      AppendRecord(
-          report, kNoInterfaceLines,
-          {device.deviceKeyName, device.friendlyName, device.description, device.firstUsed, nullptr});
     }
   }
 
+  // Entries whose device key is gone. A SCSI entry that no UAS drive claims is an internal disk, or a
+  // removed drive that cannot be told from one: never listed.
   if (interfaces) {
     for (std::int32_t i = 0; i < interfaceCount; ++i) {
       const InterfaceRecord& entry = interfaces[i];
-      if (entry.matched || !entry.deviceKeyName || !entry.lastUsed) {
+      if (entry.matched || entry.bus != DeviceBus::kUsbstor || !entry.deviceKeyName || !entry.lastUsed) {
         continue;
       }
       AppendRecord(report, kNoDeviceKeyLines,

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""Times whole runs of the program on a large registry (1,000 device-type keys, 3,000 interface entries)
-and, on the same prefix and Wine server, `reg query KEY /s` over the three keys the program reads. Prints
-both figures and their ratio. Not a test.
+"""Times whole runs of the program on a large registry (1,000 USBSTOR device-type keys, 3,000 USBSTOR
+interface entries, 500 USB devices of which 50 are UAS drives, 60 SCSI disks of which 50 are those drives,
+each with a disk interface entry) and, on the same prefix and Wine server, `reg query KEY /s` over the five
+keys the program reads. Prints both figures and their ratio. Not a test.
 
   python3 tools/bench_run.py [EXE]      (default build/win64/vestigia.exe; the prefix goes to build/bench)
 """
@@ -13,8 +14,9 @@ EXE = pathlib.Path(sys.argv[1] if len(sys.argv) > 1 else ROOT / "build" / "win64
 PREFIX = ROOT / "build" / "bench" / "prefix"
 KEYS = [r"SYSTEM\CurrentControlSet\Enum\USBSTOR",
         r"SYSTEM\CurrentControlSet\Control\DeviceClasses\{53f56307-b6bf-11d0-94f2-00a0c91efb8b}",
-        r"SYSTEM\CurrentControlSet\Control\DeviceClasses\{53f56308-b6bf-11d0-94f2-00a0c91efb8b}"]
-DEVICES, ENTRIES, REPEATS = 1000, 3000, 3
+        r"SYSTEM\CurrentControlSet\Control\DeviceClasses\{53f56308-b6bf-11d0-94f2-00a0c91efb8b}",
+        r"SYSTEM\CurrentControlSet\Enum\USB", r"SYSTEM\CurrentControlSet\Enum\SCSI"]
+DEVICES, ENTRIES, USB_DEVICES, UAS_DRIVES, INTERNAL_DISKS, REPEATS = 1000, 3000, 500, 50, 10, 3
 
 
 def section(path, values=""):
@@ -34,6 +36,34 @@ def registry():
         key = KEYS[2 if j % 3 == 2 else 1]
         entry = key + "\\##?#USBSTOR#%s#%012d&%d#%s" % (device, j // 3, j % 3, key[-38:])
         text += section(entry, '"DeviceInstance"="USBSTOR"\n') + section(entry + "\\#")
+    return text + uas_registry()
+
+
+def instance_values(service, container, description):
+    """An instance key's values as Windows writes them, the service and container among a dozen others."""
+    return ('"DeviceDesc"="%s"\n"LocationInformation"="Port_#0001.Hub_#0002"\n"Capabilities"=dword:00000084\n'
+            '"Address"=dword:00000001\n"ContainerID"="%s"\n"HardwareID"=hex(7):55,00,00,00,00,00\n'
+            '"CompatibleIDs"=hex(7):55,00,00,00,00,00\n"ClassGUID"="{36fc9e60-c465-11cf-8056-444553540000}"\n'
+            '"Service"="%s"\n"Driver"="{36fc9e60-c465-11cf-8056-444553540000}\\\\0001"\n"Mfg"="@usb.inf,%%m%%;(Std)"\n'
+            '"ConfigFlags"=dword:00000000\n' % (description, container, service))
+
+
+def uas_registry():
+    """USB devices, every tenth a UAS drive with its own container; SCSI disks, the first 50 those drives'."""
+    container = lambda i: "{%08x-0000-5000-8000-%012x}" % (i, i)
+    text = ""
+    for i in range(USB_DEVICES):
+        device = KEYS[3] + "\\VID_%04X&PID_%04X" % (0x1000 + i, i)
+        uas = i % 10 == 0
+        text += section(device) + section(device + "\\SERIAL%06d" % i, instance_values(
+            "UASPStor" if uas else "HidUsb", container(i), "@usb.inf,%usb%;USB Device"))
+    for i in range(UAS_DRIVES + INTERNAL_DISKS):
+        name = "Disk&Ven_Bench%02d&Prod_SSD" % i
+        text += section(KEYS[4] + "\\" + name) + section(KEYS[4] + "\\%s\\000000" % name, instance_values(
+            "disk", container(10 * i) if i < UAS_DRIVES else "{00000000-0000-0000-FFFF-FFFFFFFFFFFF}",
+            "@disk.inf,%disk_devdesc%;Disk drive") + '"FriendlyName"="Bench %d SCSI Disk Device"\n' % i)
+        entry = KEYS[1] + "\\##?#SCSI#%s#000000#%s" % (name, KEYS[1][-38:])
+        text += section(entry, '"DeviceInstance"="SCSI"\n') + section(entry + "\\#")
     return text
 
 
@@ -66,9 +96,11 @@ def main():
     finally:
         subprocess.run(["wineserver", "-k"], env=env)
     run, query = statistics.median(runs), statistics.median(queries)
-    print("registry: %d device-type keys, %d interface entries; report %d bytes" % (DEVICES, ENTRIES, size))
+    print("registry: %d USBSTOR device-type keys, %d USBSTOR interface entries, %d USB devices, %d SCSI disks "
+          "(%d UAS); report %d bytes" % (DEVICES, ENTRIES, USB_DEVICES, UAS_DRIVES + INTERNAL_DISKS, UAS_DRIVES,
+                                          size))
     print("%s whole run:  %.2f s (median of %d: %s)" % (EXE.name, run, REPEATS, ", ".join("%.2f" % r for r in runs)))
-    print("reg query /s, 3 keys: %.2f s (median of %d: %s)" % (query, REPEATS, ", ".join("%.2f" % q for q in queries)))
+    print("reg query /s, 5 keys: %.2f s (median of %d: %s)" % (query, REPEATS, ", ".join("%.2f" % q for q in queries)))
     print("ratio run / reg query: %.2f" % (run / query))
 
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the program we ship (the 32-bit executable) and runs it once on a sample registry (a few USB sticks
-# and a USB DVD drive, filling all three report sections) in a demo Wine prefix under build/demo. The box is
+# Builds the program we ship (the 32-bit executable) and runs it once on a sample registry (USB sticks, a UAS
+# portable SSD, a UAS disk enclosure and a UAS DVD drive among internal disks, filling all three report
+# sections) in a demo Wine prefix under build/demo. The box is
 # shown for real: on $DISPLAY, where the user presses OK; otherwise on a private Xvfb inside a small Wine
 # desktop (which draws the frame and caption), where it is photographed and dismissed. Prints the report's
 # path and the report converted to UTF-8, then merges the desktop's reports into a table and an overview
@@ -23,7 +24,7 @@ export WINEPREFIX=$demo/prefix
 # The run sees UTC+8 and code page 950, and a session whose shell runs, as on Windows.
 run() { TZ=Asia/Taipei LC_ALL=zh_TW.UTF-8 tools/wine-session.sh "$exe"; }
 tools/wine-prefix.sh pristine "$demo/pristine"
-tools/wine-prefix.sh copy "$demo/pristine" "$WINEPREFIX" tests/cases/three_sections/registry.reg
+tools/wine-prefix.sh copy "$demo/pristine" "$WINEPREFIX" tests/cases/uas_drives/registry.reg
 desktop=$WINEPREFIX/drive_c/users/Public/Desktop
 
 if [[ -n ${DISPLAY:-} ]]; then

@@ -132,8 +132,9 @@ TEST(Scan, KeysChangedDuringTheScan) {
       // Allocation 2 is the record array: USBSTOR was counted.
       {{kUsbstor + L"A", kUsbstor + L"B\\1", kUsbstor + L"C\\1"}, {L"-" + kUsbstor + L"A"}, 2,
        {L"B", L"C", L"(absent)"}, {}},
-      // Without USBSTOR, allocations 1 to 3 are the keys and 4 the record array: the entries were counted.
-      {{entry + L"A#1\\#", kDisk + L"x1", kDisk + L"x2"}, {entry + L"B#1\\#", entry + L"C#1\\#"}, 4,
+      // Without USBSTOR and Enum\USB, allocations 1 to 6 are the keys and the UAS scan's two scratches,
+      // and 7 the record array: the entries were counted.
+      {{entry + L"A#1\\#", kDisk + L"x1", kDisk + L"x2"}, {entry + L"B#1\\#", entry + L"C#1\\#"}, 7,
        {}, {L"A", L"B", L"C"}},
       // clang-format on
   };
