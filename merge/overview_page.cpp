@@ -6,6 +6,7 @@
 #include <initializer_list>
 #include <iterator>
 #include <map>
+#include <set>
 #include <utility>
 
 #include "merge/ascii.h"
@@ -98,6 +99,11 @@ Moment MomentOf(std::wstring_view text) {
   return moment;
 }
 
+// The first moment of a day "YYYY-MM-DD" as table time, so that Later compares it with times; empty for none.
+std::wstring StartOfDay(const std::wstring& day) {
+  return day.empty() ? day : day + L" 00:00:00";
+}
+
 template <typename Visit>
 void ForEachRecord(const Computer& computer, Visit&& visit) {
   for (const MergedReport* report : computer.reports) {
@@ -135,7 +141,7 @@ std::vector<Computer> ComputersOf(const std::vector<MergedReport>& reports, cons
     computer.time = report.name.time;
     computer.reports.push_back(&report);
   }
-  const std::wstring sinceTime = since.empty() ? L"" : since + L" 00:00:00";
+  const std::wstring sinceTime = StartOfDay(since);
   for (Computer& computer : computers) {
     ForEachRecord(computer, [&computer](const ReportContent& content, const ReportRecord& record) {
       ++(record.kind == RecordKind::kBothViews ? computer.complete : computer.incomplete);
@@ -166,7 +172,8 @@ std::vector<Computer> ComputersOf(const std::vector<MergedReport>& reports, cons
 struct Model {
   std::wstring_view vendor, product;  // the spellings shown; the whole key name in `vendor` when unsplit
   bool split = false;
-  std::vector<std::wstring_view> names, types, computers;
+  std::set<std::wstring_view> names, types;
+  std::vector<std::wstring_view> computers;
 };
 
 void SortUnique(std::vector<std::wstring_view>& texts) {
@@ -200,20 +207,21 @@ std::vector<std::pair<std::wstring, Model>> ModelsOf(const std::vector<Computer>
       model.split = split;
       model.vendor = std::max(model.vendor, split ? parts.vendor : name);
       model.product = std::max(model.product, parts.product);
-      for (const auto& [list, field] : {std::pair{&model.names, ReportField::kFriendlyName},
-                                        std::pair{&model.types, ReportField::kDescription}}) {
+      for (const auto& [set, field] : {std::pair{&model.names, ReportField::kFriendlyName},
+                                       std::pair{&model.types, ReportField::kDescription}}) {
         const std::wstring_view value = content.Field(record, field);
         if (!value.empty()) {
-          list->push_back(value);
+          set->insert(value);
         }
       }
-      model.computers.push_back(computer.name);
+      // A computer's records come one after another.
+      if (model.computers.empty() || model.computers.back() != computer.name) {
+        model.computers.push_back(computer.name);
+      }
     });
   }
   std::vector<std::pair<std::wstring, Model>> ordered(models.begin(), models.end());
   for (auto& [name, model] : ordered) {
-    SortUnique(model.names);
-    SortUnique(model.types);
     SortUnique(model.computers);
   }
   std::stable_sort(ordered.begin(), ordered.end(), [](const auto& a, const auto& b) {
@@ -233,7 +241,7 @@ void AppendCount(long long count, std::wstring& html) {
   html.append(L"<td class=\"count\">").append(Number(count)).append(L"</td>");
 }
 
-void AppendList(const std::vector<std::wstring_view>& items, std::wstring& html) {
+void AppendList(const std::set<std::wstring_view>& items, std::wstring& html) {
   html += L"<td>";
   if (!items.empty()) {
     html += L"<ul>";
@@ -323,14 +331,12 @@ void AppendComputers(const std::vector<Computer>& computers, const std::wstring&
 // Time across, widened to whole years; a lane per computer in the table's order, at most kMaxLanes.
 void AppendTimeline(const std::vector<Computer>& computers, const std::wstring& since, std::wstring& html) {
   html += L"<h2 id=\"timeline-title\">時間軸</h2>";
-  long long firstYear = 0, lastYear = -1;
+  std::wstring_view earliest, latest;
   const auto widen = [&](std::wstring_view time) {
-    if (time.empty()) {
-      return;
+    if (!time.empty()) {
+      earliest = earliest.empty() || Later(earliest, time) ? time : earliest;
+      latest = Later(time, latest) ? time : latest;
     }
-    const long long year = MomentOf(time).year;
-    firstYear = lastYear < firstYear ? year : std::min(firstYear, year);
-    lastYear = std::max(lastYear, year);
   };
   for (const Computer& computer : computers) {
     ForEachRecord(computer, [&widen](const ReportContent& content, const ReportRecord& record) {
@@ -338,11 +344,13 @@ void AppendTimeline(const std::vector<Computer>& computers, const std::wstring& 
       widen(LastUse(content, record));
     });
   }
-  widen(since);
-  if (lastYear < firstYear) {
+  const std::wstring sinceTime = StartOfDay(since);
+  widen(sinceTime);
+  if (earliest.empty()) {
     html += L"<p>沒有任何記錄帶有使用時間，無法畫出時間軸。</p>";
     return;
   }
+  const long long firstYear = MomentOf(earliest).year, lastYear = MomentOf(latest).year;
   const double start = static_cast<double>(DaysFromCivil(firstYear, 1, 1));
   const double end = static_cast<double>(DaysFromCivil(lastYear + 1, 1, 1));
   const auto x = [&](double day) { return kLabelWidth + (day - start) / (end - start) * kPlotWidth; };
