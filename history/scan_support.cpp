@@ -4,6 +4,8 @@
 #include <cwchar>
 #include <new>
 
+#include "registry/ascii.h"
+
 namespace {
 
 // Only this much of a scratch is cleared before a query: every query result fits in it, terminator
@@ -121,11 +123,8 @@ bool StoreDeviceType(const RegKey& parent, wchar_t* scratch, DeviceRecord& recor
 }
 
 bool EqualsIgnoringAsciiCase(const wchar_t* left, const wchar_t* right) {
-  const auto upper = [](wchar_t unit) {
-    return unit >= L'a' && unit <= L'z' ? static_cast<wchar_t>(unit - L'a' + L'A') : unit;
-  };
   for (; *left && *right; ++left, ++right) {
-    if (upper(*left) != upper(*right)) {
+    if (AsciiUpperCase(*left) != AsciiUpperCase(*right)) {
       return false;
     }
   }

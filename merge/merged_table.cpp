@@ -5,7 +5,7 @@
 #include <cwchar>
 #include <tuple>
 
-#include "merge/ascii.h"
+#include "registry/ascii.h"
 #include "report/report_format.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <set>
 #include <utility>
 
-#include "merge/ascii.h"
+#include "registry/ascii.h"
 #include "report/report_format.h"
 
 namespace {
@@ -280,10 +280,10 @@ std::wstring_view Title(const wchar_t* label) {
 void AppendCounts(const std::vector<MergedReport>& reports, const std::vector<Computer>& computers,
                   const std::wstring& since, std::wstring& html) {
   long long records = 0;
-  std::wstring_view earliest = reports.front().name.time, latest = earliest;
+  std::wstring_view earliest, latest;
   for (const MergedReport& report : reports) {
     records += static_cast<long long>(report.content.records.size());
-    earliest = std::min<std::wstring_view>(earliest, report.name.time);
+    earliest = earliest.empty() ? report.name.time : std::min<std::wstring_view>(earliest, report.name.time);
     latest = std::max<std::wstring_view>(latest, report.name.time);
   }
   html.append(L"<p id=\"counts\">電腦 ").append(Number(static_cast<long long>(computers.size())));

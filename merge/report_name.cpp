@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cwchar>
 
-#include "merge/ascii.h"
+#include "registry/ascii.h"
 #include "report/report_format.h"
 
 namespace {
