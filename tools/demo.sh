@@ -4,9 +4,10 @@
 # sections) in a demo Wine prefix under build/demo. The box is
 # shown for real: on $DISPLAY, where the user presses OK; otherwise on a private Xvfb inside a small Wine
 # desktop (which draws the frame and caption), where it is photographed and dismissed. Prints the report's
-# path and the report converted to UTF-8, then merges the desktop's reports into a table and an overview
-# page with the 32-bit report merger, as an administrator merges those of a whole office, prints the table
-# and photographs the page in headless chromium (build/demo/overview.png).
+# path and the report converted to UTF-8. Then, as an administrator merges the reports of a whole office,
+# it gathers that report with sample reports of four other PCs (the reports that other test cases expect)
+# into C:\office, merges them into a table and an overview page with the 32-bit report merger, prints the
+# table and photographs the page in headless chromium (build/demo/overview.png).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -70,11 +71,22 @@ echo
 iconv -f CP950 -t UTF-8 "$report" | tr -d '\r'
 
 echo
-echo "Merging the desktop's reports with the 32-bit report merger (vestigia-merge.exe --since 2022-01-01 C:\\users\\Public\\Desktop):"
-LC_ALL=zh_TW.UTF-8 tools/wine-run.sh "$root/build/win32/vestigia-merge.exe" --since 2022-01-01 'C:\users\Public\Desktop' \
+# A small office: this run's report beside sample reports of other PCs, in code page 950 with CR LF.
+office=$WINEPREFIX/drive_c/office
+rm -rf "$office"
+mkdir -p "$office"
+cp "$report" "$office/"
+sample() { sed 's/$/\r/' "tests/cases/$1/expected.txt" | iconv -f UTF-8 -t CP950 >"$office/$2"; }
+sample three_sections 202612011030-auditor-ACCT-PC-07.txt
+sample letter_case 202612020915-jdoe-SALES-PC-01.txt
+sample uas_only 202612031400-chen-WS-09.txt
+sample empty 202612031405-root-LAB-02.txt
+echo "Merging them with the sample reports of four other PCs, with the 32-bit report merger"
+echo "(vestigia-merge.exe --since 2022-01-01 C:\\office):"
+LC_ALL=zh_TW.UTF-8 tools/wine-run.sh "$root/build/win32/vestigia-merge.exe" --since 2022-01-01 'C:\office' \
   </dev/null | iconv -f CP950 -t UTF-8 | tr -d '\r'
 wineserver -w
-table=$(ls -t "$desktop"/merged-*.csv | head -1)
+table=$(ls -t "$office"/merged-*.csv | head -1)
 echo
 tail -c +4 "$table" | tr -d '\r'
 
@@ -83,7 +95,7 @@ page=${table%.csv}.html
 profile=$(mktemp -d)
 timeout 60 chromium --headless --no-sandbox --disable-gpu --disable-background-networking --disable-component-update \
   --disable-sync --no-first-run --disable-quic --user-data-dir="$profile" --host-resolver-rules="MAP * ~NOTFOUND" \
-  --hide-scrollbars --window-size=1000,860 --screenshot="$demo/overview.png" "file://$page" >/dev/null 2>&1
+  --hide-scrollbars --window-size=1000,1100 --screenshot="$demo/overview.png" "file://$page" >/dev/null 2>&1
 rm -rf "$profile"
 echo
 echo "overview page: $page ($(stat -c %s "$page") bytes); screenshot: $demo/overview.png"
