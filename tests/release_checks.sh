@@ -36,6 +36,9 @@ check_exe() {
 }
 check_exe vestigia.exe GUI requireAdministrator '!Reg(Set|Create|Delete|Save|Restore|Load|Replace|Rename|Copy|Flush|UnLoad)'
 check_exe vestigia-merge.exe console asInvoker '!(SH)?Reg'
+# The merger holds every report in memory: it may use the address space above 2 GB where Windows gives it.
+grep -qx $'\tlarge address aware' <<<"$(i686-w64-mingw32-objdump -p "$build/vestigia-merge.exe")" ||
+  fail "vestigia-merge.exe is not marked large-address-aware"
 diff <(echo "$reviewed") <(LC_ALL=C sort -u <<<"$all_imports" | grep .) ||
   fail "tests/xp_imports.txt lists functions (<) that neither exe imports"
 
