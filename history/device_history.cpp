@@ -4,9 +4,20 @@
 
 namespace {
 
-// Links each device of one array to the interface records of `bus` that carry its device key name. Every
-// interface record is visited, so all of a device's entries are marked and the last one in array order
-// (disk before CD-ROM, each in enumeration order) is the one linked.
+// Whether `entry` is at least as late a use as `linked`: a time read beats none, then the later time
+// wins, compared as the registry keeps it (local time texts can run backwards when summer time ends).
+bool IsNoEarlierThan(const InterfaceRecord& entry, const InterfaceRecord& linked) {
+  const bool entryHasTime = entry.lastUsed && entry.lastUsed[0] != L'\0';
+  const bool linkedHasTime = linked.lastUsed && linked.lastUsed[0] != L'\0';
+  if (entryHasTime != linkedHasTime) {
+    return entryHasTime;
+  }
+  return !entryHasTime || entry.lastWritten >= linked.lastWritten;
+}
+
+// Links each device of one array to the latest of the interface records of `bus` that carry its device
+// key name. Every interface record is visited, so all of a device's entries are marked; among equally late
+// ones the last in array order (disk before CD-ROM, each in enumeration order) is the one linked.
 void CorrelateDevices(DeviceRecord* devices, std::int32_t deviceCount, DeviceBus bus,
                       InterfaceRecord* interfaces, std::int32_t interfaceCount) {
   if (!devices) {
@@ -21,7 +32,9 @@ void CorrelateDevices(DeviceRecord* devices, std::int32_t deviceCount, DeviceBus
       InterfaceRecord& entry = interfaces[i];
       if (entry.bus == bus && entry.deviceKeyName &&
           std::wcscmp(entry.deviceKeyName, device.deviceKeyName) == 0) {
-        device.interface = &entry;
+        if (!device.interface || IsNoEarlierThan(entry, *device.interface)) {
+          device.interface = &entry;
+        }
         entry.matched = 1;
       }
     }

@@ -24,11 +24,16 @@ struct DeviceRecord {
 // One disk or CD-ROM device-interface entry of a USB storage device ("##?#USBSTOR#...") or of a disk that
 // Windows enumerates under SCSI ("##?#SCSI#..."), which is a UAS drive only when a UAS device has its key
 // name: the others are internal disks, and no report lists them.
+// Windows names an entry "<prefix><device key name>#<instance>#<interface class>", with every "/" of the
+// device key name written as "#"; the record holds the name as the device key has it, "/" and all.
 struct InterfaceRecord {
   std::uint8_t matched = 0;          // 1 once correlation found a device of its bus with the same key name
-  wchar_t* deviceKeyName = nullptr;  // the entry name after its prefix, up to the next "#"
+  wchar_t* deviceKeyName = nullptr;  // the device key name that the entry's name carries
   wchar_t* lastUsed = nullptr;       // time text of the entry's "#" subkey's last-write time
   DeviceBus bus = DeviceBus::kUsbstor;
+  // The time that lastUsed renders, as the registry keeps it (UTC, FILETIME units), to find a device's
+  // latest entry; meaningful only while lastUsed is not empty (an empty one: no time could be read).
+  std::uint64_t lastWritten = 0;
 };
 
 // Everything the registry scans of one run found. Records in use run from index 0 up to, not including,
@@ -49,7 +54,9 @@ class DeviceHistory {
   DeviceHistory& operator=(const DeviceHistory&) = delete;
 
   // Links each device to the interface records of its bus with the same device key name (case-sensitive,
-  // whole string): every such record is marked, and the device links the last of them in array order.
+  // whole string): every such record is marked, and the device links its latest, the one whose "#" subkey
+  // was written last. A record without a time is older than any with one; of records equally late (or all
+  // without a time) the last in array order is linked.
   void Correlate();
 
   // Correlates and appends the report to `text`, a zero-terminated buffer of kReportTextUnits units, after

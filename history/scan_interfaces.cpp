@@ -84,7 +84,7 @@ bool StoreEntry(const RegKey& classKey, const EntryPrefix& prefix, wchar_t* scra
   // A "#" subkey that is missing or unreadable leaves the scratch empty: an empty last use, not an
   // absent one.
   ClearScratch(scratch);
-  lastUse->LastWriteText(scratch);
+  lastUse->LastWriteText(scratch, &record.lastWritten);
   record.lastUsed = NewRecordStringFromScratch(scratch);
   entry.Reset();
   lastUse.Reset();

@@ -99,18 +99,18 @@ bool RegKey::FindStringValue(wchar_t* text, DWORD capacity, const wchar_t* value
 
 // Fails, leaving `text` untouched, when the time cannot be read or either conversion fails: a caller that
 // cleared its buffer then holds the empty string rather than a time that may be wrong.
-bool RegKey::LastWriteText(wchar_t* text) const {
+bool RegKey::LastWriteText(wchar_t* text, ULONGLONG* written) const {
   if (!key_) {
     return false;
   }
-  FILETIME written{};
+  FILETIME lastWrite{};
   if (RegQueryInfoKeyW(key_, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                       nullptr, &written) != ERROR_SUCCESS) {
+                       nullptr, &lastWrite) != ERROR_SUCCESS) {
     return false;
   }
   SYSTEMTIME universal{};
   SYSTEMTIME local{};
-  if (!FileTimeToSystemTime(&written, &universal) ||
+  if (!FileTimeToSystemTime(&lastWrite, &universal) ||
       !SystemTimeToTzSpecificLocalTime(nullptr, &universal, &local)) {
     return false;
   }
@@ -121,6 +121,9 @@ bool RegKey::LastWriteText(wchar_t* text) const {
     return false;
   }
   wmemcpy(text, rendered, static_cast<std::size_t>(length) + 1);
+  if (written) {
+    *written = (static_cast<ULONGLONG>(lastWrite.dwHighDateTime) << 32) | lastWrite.dwLowDateTime;
+  }
   return true;
 }
 

@@ -34,9 +34,11 @@ class RegKey {
   bool FindStringValue(wchar_t* text, DWORD capacity, const wchar_t* valueName) const;
 
   // Writes the key's last-write time, in the local time zone, as "YYYY/MM/DD  hh:mm:ss" (year without
-  // leading zeros, at most 21 units) into `text`, which holds at least kTimeTextUnits units. False, with
-  // `text` untouched, when the time cannot be read or either conversion to local time fails.
-  bool LastWriteText(wchar_t* text) const;
+  // leading zeros, at most 21 units) into `text`, which holds at least kTimeTextUnits units, and, when
+  // `written` is given, the time itself as read (UTC, FILETIME's 100 ns units since 1601), which orders
+  // times where local texts cannot (a change back from summer time repeats an hour). False, with `text`
+  // and `written` untouched, when the time cannot be read or either conversion to local time fails.
+  bool LastWriteText(wchar_t* text, ULONGLONG* written = nullptr) const;
 
   static constexpr DWORD kTimeTextUnits = 22;
 

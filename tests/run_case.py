@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """run_case.py [--unit] EXE CASE WORK: runs EXE on the case folder CASE (its files: README.md) in a fresh copy
-of the pristine prefix under WORK, at UTC+8, on a private X server; --unit runs a test program without one."""
+of the pristine prefix under WORK, at UTC+8 unless its options name another time zone, on a private X server;
+--unit runs a test program without one."""
 
 import datetime, glob, os, pathlib, pwd, shutil, socket, subprocess, sys, time, zoneinfo
 
@@ -60,7 +61,7 @@ def run_with_box(command, env, desktop, work):
 
 def check_run(exe, case, options, env, desktop, work):
     target, codec = options.get("target"), "cp" + options.get("codepage", "950")
-    start = datetime.datetime.now(zoneinfo.ZoneInfo("Asia/Taipei")).replace(second=0, microsecond=0)
+    start = datetime.datetime.now(zoneinfo.ZoneInfo(env["TZ"])).replace(second=0, microsecond=0)
     for path in [desktop / name for name in report_names(start, 5)] if target else []:
         {"blocked": path.mkdir, "full": lambda: path.symlink_to("/dev/full"),
          "replaced": lambda: path.write_bytes(b"older report\r\n" * 99)}[target]()
@@ -103,7 +104,7 @@ def main(unit, exe, case, work):
     subprocess.run([TOOLS / "wine-prefix.sh", "copy", os.environ["VESTIGIA_PRISTINE"], prefix,
                     *[f for f in [case / "registry.reg"] if f.exists()]], check=True)
     env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "LANG", "LANGUAGE")}
-    env.update(WINEPREFIX=str(prefix), TZ="Asia/Taipei", LC_ALL=LOCALES[options.get("codepage", "950")],
+    env.update(WINEPREFIX=str(prefix), TZ=options.get("timezone", "Asia/Taipei"), LC_ALL=LOCALES[options.get("codepage", "950")],
                VESTIGIA_CASE="Z:" + str(case).replace("/", "\\"))
     if unit:
         code = subprocess.run([TOOLS / "wine-session.sh", exe], env=env, stdin=subprocess.DEVNULL).returncode
