@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdint>
 #include <cwchar>
 #include <new>
@@ -34,6 +35,29 @@ const EntryPrefix* FindEntryPrefix(const wchar_t* scratch) {
   return nullptr;
 }
 
+// The device key name in an entry's name, whose part after the prefix is `rest`: Windows writes
+// "<device key name>#<instance>#<interface class>", every "/" of the device key name as "#" (a card
+// reader's "Prod_SD/MMC" becomes "Prod_SD#MMC"). The name therefore runs to the second-to-last "#", each
+// "#" in it read back as "/". A rest with fewer than two "#" is not of that form: its name runs to the
+// first "#", or is all of it. A new record string; null when the allocation fails.
+wchar_t* NewEntryDeviceKeyName(const wchar_t* rest) {
+  const std::size_t length = std::wcslen(rest);
+  std::size_t first = length, secondToLast = length, last = length;
+  for (std::size_t i = 0; i < length; ++i) {
+    if (rest[i] == L'#') {
+      first = first < length ? first : i;
+      secondToLast = last;
+      last = i;
+    }
+  }
+  const std::size_t units = secondToLast < length ? secondToLast : first;
+  wchar_t* name = NewRecordString(rest, units);
+  if (name) {
+    std::replace(name, name + units, L'#', L'/');
+  }
+  return name;
+}
+
 // Frees and nulls a record's strings when the scope ends, unless Keep() was called: an entry cut short by
 // a failed allocation leaves its record all-absent, never half-filled.
 class InterfaceRecordFill {
@@ -68,8 +92,7 @@ bool StoreEntry(const RegKey& classKey, const EntryPrefix& prefix, wchar_t* scra
                 InterfaceRecord& record) {
   InterfaceRecordFill fill(record);
   record.bus = prefix.bus;
-  const wchar_t* deviceKeyName = scratch + prefix.units;
-  record.deviceKeyName = NewRecordString(deviceKeyName, std::wcscspn(deviceKeyName, L"#"));
+  record.deviceKeyName = NewEntryDeviceKeyName(scratch + prefix.units);
   if (!record.deviceKeyName) {
     return false;
   }
