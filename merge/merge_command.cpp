@@ -215,7 +215,7 @@ bool ReadMergeArguments(const std::vector<std::wstring>& arguments, MergeOptions
   }
   if (!options.output.empty() &&
       FileIdentity(OverviewPagePath(options.output)).SameFileAs(FileIdentity(options.output))) {
-    error = L"-o 的檔名與概況頁的檔名（副檔名換成 .html）相同，請換一個檔名：" + options.output;
+    error = L"-o 的檔名與概況頁的檔名（副檔名換成 .html）相同，請換一個檔名。";
     return false;
   }
   if (!options.help && options.inputs.empty()) {
@@ -273,8 +273,7 @@ int MergeReports(const MergeOptions& options, const std::function<void(const std
   const std::wstring page = OverviewPagePath(output);
   for (const std::wstring& name : {output, page}) {
     if (const std::wstring* replaced = FileThatOutputReplaces(files, keys, FileIdentity(name))) {
-      say(L"輸出檔 " + name + L" 就是要合併的檔案 " + *replaced +
-          L"，寫出會取代它；請用 -o 指定另一個檔名。");
+      say(L"輸出檔會取代要合併的檔案 " + *replaced + L"，請用 -o 指定另一個檔名。");
       return kMergeFailed;
     }
   }
@@ -324,6 +323,10 @@ int MergeReports(const MergeOptions& options, const std::function<void(const std
   for (const MergedReport& report : merged.Reports()) {
     rows += report.recordCount == 0 ? 1 : report.recordCount;
   }
+  // Both outcomes' lines are made before the page, so that saying either needs no memory that the page may
+  // have used up.
+  const std::wstring pageWritten = L"概況頁：" + page,
+                     pageNotWritten = L"無法寫出概況頁（表格已寫出）：" + page;
   if (!WriteTable(output, merged)) {
     say(L"無法寫出表格：" + output);
     return kMergeFailed;
@@ -334,9 +337,9 @@ int MergeReports(const MergeOptions& options, const std::function<void(const std
            : std::wstring(L"表格共 ")) +
       Formatted(L"%d 列：", static_cast<int>(rows)) + output);
   if (!WritePage(page, merged, notMerged, options.since)) {
-    say(L"無法寫出概況頁（表格已寫出）：" + page);
+    say(pageNotWritten);
     return kMergeFailed;
   }
-  say(L"概況頁：" + page);
+  say(pageWritten);
   return notMerged.empty() ? kMergeAllMerged : kMergeSomeNotMerged;
 }

@@ -1,42 +1,72 @@
 #!/usr/bin/env bash
-# merge_memory.sh [COPIES]: the peak memory of the 32-bit merger we ship (build/win64/win32/vestigia-merge.exe)
-# on the merge benchmark's 10,000 reports (run merge_benchmark.exe once first, see README.md) and on COPIES
-# (default 5) copies of them under other computer names, as hard links in build/bench/reports_COPIES. Prints
-# the peak resident size of the merger's process, sampled every 0.2 s from /proc, and the time of each run.
+# merge_memory.sh [REPORTS...]: the 32-bit merger we ship (build/win64/win32/vestigia-merge.exe) beside a bare
+# 32-bit reader of the same files (build/win64/tools/bare_read32.exe: a folder walk and whole-file ReadFile,
+# nothing parsed), at each number of reports given (by default 10000 50000 200000), one after the other in
+# one Wine server. The reports are the merge benchmark's 10,000 (run merge_benchmark.exe once first, see
+# README.md) and real copies of them (not hard links) under other computer names, as build/bench/reports/
+# setK: a number of reports is the first sets. For each it prints the whole process's time and its peak
+# resident size (VmHWM, sampled every 0.1 s from /proc), the merger's exit code and the page's size.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-copies=${1:-5}
-exe=build/win64/win32/vestigia-merge.exe
+sizes=("${@:-10000}")
+(($#)) || sizes=(10000 50000 200000)
+merger=build/win64/win32/vestigia-merge.exe
+reader=build/win64/tools/bare_read32.exe
 source=build/win64/tools/merge_reports
-many=build/bench/reports_$copies
+copies=build/bench/reports
 [[ -f $source/complete.marker ]] || { echo "no reports in $source: run merge_benchmark.exe first" >&2; exit 1; }
-if [[ ! -d $many ]]; then
-  for ((k = 0; k < copies; k++)); do
-    for sub in "$source"/*/; do
-      mkdir -p "$many/set$k/$(basename "$sub")"
-      for file in "$sub"*.txt; do
-        name=${file##*/}
-        ln "$file" "$many/set$k/$(basename "$sub")/${name/-PC0/-PC$k}"
-      done
-    done
-  done
-fi
+largest=$(printf '%s\n' "${sizes[@]}" | sort -n | tail -1)
+# Set K holds every report of the source with its computer PC0NNNN renamed PCKNNNN: no two sets share a name.
+python3 - "$source" "$copies" $(((largest + 9999) / 10000)) <<'PY'
+import os, shutil, sys
+source, copies, sets = sys.argv[1], sys.argv[2], int(sys.argv[3])
+for k in range(sets):
+    done = os.path.join(copies, "set%d.complete" % k)
+    if os.path.exists(done):
+        continue
+    for site in sorted(os.listdir(source)):
+        if not os.path.isdir(os.path.join(source, site)):
+            continue
+        os.makedirs(os.path.join(copies, "set%d" % k, site), exist_ok=True)
+        for name in os.listdir(os.path.join(source, site)):
+            shutil.copyfile(os.path.join(source, site, name),
+                            os.path.join(copies, "set%d" % k, site, name.replace("-PC0", "-PC%d" % k, 1)))
+    open(done, "w").close()
+PY
 export WINEPREFIX=$root/build/bench/memory
 tools/wine-prefix.sh copy build/win64/wine/pristine "$WINEPREFIX"
-for folder in "$source" "$many"; do
+wineserver -p && tools/wine-run.sh cmd /c exit >/dev/null 2>&1 </dev/null
+trap 'wineserver -k' EXIT
+
+# Runs a Windows program to its end; prints its time, its process's peak resident size and its exit code.
+measure() {
+  local name=$1 start peak=0 kb pid
+  shift
   start=$(date +%s%N)
-  tools/wine-run.sh "$exe" -o 'C:\merged.csv' "Z:$(realpath "$folder" | tr / '\\')" </dev/null >/dev/null 2>&1 &
-  runner=$! peak=0
+  tools/wine-run.sh "$@" </dev/null >"$WINEPREFIX/out.txt" 2>/dev/null &
+  local runner=$!
   while kill -0 "$runner" 2>/dev/null; do
-    for pid in $(pgrep -f 'vestigia-merge.exe' || true); do
+    # Only this run's process: other worktrees may run the same exe meanwhile.
+    for pid in $(pgrep -f "$name .*${root//\//.}.build.bench.reports.set0" || true); do
       kb=$(awk '/VmHWM/ {print $2}' "/proc/$pid/status" 2>/dev/null || true)
       ((${kb:-0} > peak)) && peak=$kb
     done
-    sleep 0.2
+    sleep 0.1
   done
-  wait "$runner" || true
-  echo "$(find "$folder" -name '*.txt' | wc -l) reports: peak resident $((peak / 1024)) MB," \
-    "$(((($(date +%s%N) - start)) / 1000000)) ms; page $(stat -c %s "$WINEPREFIX/drive_c/merged.html") bytes"
+  wait "$runner" && code=0 || code=$?
+  echo "$((($(date +%s%N) - start) / 1000000)) ms, peak resident $((peak / 1024)) MB, exit $code"
+}
+
+for size in "${sizes[@]}"; do
+  folders=()
+  for ((k = 0; k < (size + 9999) / 10000; k++)); do
+    folders+=("Z:$(realpath "$copies/set$k" | tr / '\\')")
+  done
+  rm -f "$WINEPREFIX"/drive_c/merged.*
+  read_figures=$(measure bare_read32.exe "$reader" "${folders[@]}")
+  read_files=$(cat "$WINEPREFIX/out.txt")
+  merge_figures=$(measure vestigia-merge.exe "$merger" -o 'C:\merged.csv' "${folders[@]}")
+  echo "$size reports ($read_files): bare read $read_figures; merger $merge_figures;" \
+    "page $(stat -c %s "$WINEPREFIX/drive_c/merged.html" 2>/dev/null || echo none) bytes"
 done
-wineserver -k
