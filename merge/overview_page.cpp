@@ -180,7 +180,7 @@ void SortUnique(std::vector<std::wstring_view>& texts) {
 std::vector<std::pair<std::wstring, Model>> ModelsOf(const MergedReports& merged,
                                                      const std::vector<Computer>& computers) {
   std::map<std::wstring, Model> models;
-  // Each key name once: the pool gives one id to every spelling, so most records need no lookup by text.
+  // The pool gives each distinct key name one id: its model is looked up by text once, then by that id.
   std::unordered_map<TextId, Model*> modelOfKey;
   std::wstring key;
   for (const Computer& computer : computers) {

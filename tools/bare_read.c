@@ -5,7 +5,8 @@
 #include <wchar.h>
 #include <windows.h>
 
-static char buffer[1 << 20];
+// Larger than any report; not much larger, since Windows checks every page of the buffer a read is given.
+static char buffer[64 * 1024];
 static unsigned long long files, bytes;
 
 static void Walk(const wchar_t* folder) {
@@ -28,8 +29,12 @@ static void Walk(const wchar_t* folder) {
     const HANDLE file =
         CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, NULL);
     DWORD read = 0;
-    while (file != INVALID_HANDLE_VALUE && ReadFile(file, buffer, sizeof buffer, &read, NULL) && read > 0) {
+    // A read that gives less than it was asked for has reached the end: a file the size of a report takes one.
+    while (file != INVALID_HANDLE_VALUE && ReadFile(file, buffer, sizeof buffer, &read, NULL)) {
       bytes += read;
+      if (read < sizeof buffer) {
+        break;
+      }
     }
     files += file != INVALID_HANDLE_VALUE;
     CloseHandle(file);

@@ -1,18 +1,24 @@
 #!/usr/bin/env bash
-# merge_memory.sh [REPORTS...]: the 32-bit merger we ship (build/win64/win32/vestigia-merge.exe) beside a bare
-# 32-bit reader of the same files (build/win64/tools/bare_read32.exe: a folder walk and whole-file ReadFile,
-# nothing parsed), at each number of reports given (by default 10000 50000 200000), one after the other in
-# one Wine server. The reports are the merge benchmark's 10,000 (run merge_benchmark.exe once first, see
+# merge_memory.sh [--x86_64] [REPORTS...]: the 32-bit merger we ship (build/win64/win32/vestigia-merge.exe)
+# beside a bare 32-bit reader of the same files (build/win64/tools/bare_read32.exe: a folder walk and
+# whole-file ReadFile, nothing parsed), at each number of reports given (by default 10000 50000 200000), one
+# after the other in one Wine server; with --x86_64, the x86_64 merger of the tests beside the same reader
+# built for x86_64 (where 32-bit code runs only emulated, the x86_64 pair shows the time that a machine
+# running it natively would). The reports are the merge benchmark's 10,000 (run merge_benchmark.exe once first, see
 # README.md) and real copies of them (not hard links) under other computer names, as build/bench/reports/
-# setK: a number of reports is the first sets. For each it prints the whole process's time and its peak
+# setK: a number of reports is the first sets. The runs take a fresh Wine prefix, build/bench/memory or
+# BENCH_PREFIX. For each it prints the whole process's time and its peak
 # resident size (VmHWM, sampled every 0.1 s from /proc), the merger's exit code and the page's size.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-sizes=("${@:-10000}")
+merger=build/win64/win32/vestigia-merge.exe reader=build/win64/tools/bare_read32.exe
+if [[ ${1:-} == --x86_64 ]]; then
+  merger=build/win64/vestigia-merge.exe reader=build/win64/tools/bare_read64.exe
+  shift
+fi
+sizes=("$@")
 (($#)) || sizes=(10000 50000 200000)
-merger=build/win64/win32/vestigia-merge.exe
-reader=build/win64/tools/bare_read32.exe
 source=build/win64/tools/merge_reports
 copies=build/bench/reports
 [[ -f $source/complete.marker ]] || { echo "no reports in $source: run merge_benchmark.exe first" >&2; exit 1; }
@@ -34,7 +40,7 @@ for k in range(sets):
                             os.path.join(copies, "set%d" % k, site, name.replace("-PC0", "-PC%d" % k, 1)))
     open(done, "w").close()
 PY
-export WINEPREFIX=$root/build/bench/memory
+export WINEPREFIX=${BENCH_PREFIX:-$root/build/bench/memory}
 tools/wine-prefix.sh copy build/win64/wine/pristine "$WINEPREFIX"
 wineserver -p && tools/wine-run.sh cmd /c exit >/dev/null 2>&1 </dev/null
 trap 'wineserver -k' EXIT
@@ -47,8 +53,9 @@ measure() {
   tools/wine-run.sh "$@" </dev/null >"$WINEPREFIX/out.txt" 2>/dev/null &
   local runner=$!
   while kill -0 "$runner" 2>/dev/null; do
-    # Only this run's process: other worktrees may run the same exe meanwhile.
-    for pid in $(pgrep -f "$name .*${root//\//.}.build.bench.reports.set0" || true); do
+    # Only this run's process, in this run's prefix: others may run the same exe meanwhile.
+    for pid in $(pgrep -f "$name" || true); do
+      tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" || continue
       kb=$(awk '/VmHWM/ {print $2}' "/proc/$pid/status" 2>/dev/null || true)
       ((${kb:-0} > peak)) && peak=$kb
     done
@@ -64,9 +71,8 @@ for size in "${sizes[@]}"; do
     folders+=("Z:$(realpath "$copies/set$k" | tr / '\\')")
   done
   rm -f "$WINEPREFIX"/drive_c/merged.*
-  read_figures=$(measure bare_read32.exe "$reader" "${folders[@]}")
-  read_files=$(cat "$WINEPREFIX/out.txt")
-  merge_figures=$(measure vestigia-merge.exe "$merger" -o 'C:\merged.csv' "${folders[@]}")
-  echo "$size reports ($read_files): bare read $read_figures; merger $merge_figures;" \
+  echo "$size reports: merger $(measure vestigia-merge.exe "$merger" -o 'C:\merged.csv' "${folders[@]}")," \
     "page $(stat -c %s "$WINEPREFIX/drive_c/merged.html" 2>/dev/null || echo none) bytes"
+  echo "$size reports: bare read $(measure "$(basename "$reader")" "$reader" "${folders[@]}"):" \
+    "$(cat "$WINEPREFIX/out.txt")"
 done
