@@ -26,10 +26,11 @@ static void Walk(const wchar_t* folder) {
       Walk(path);
       continue;
     }
-    const HANDLE file =
-        CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+    const HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                                    FILE_FLAG_SEQUENTIAL_SCAN, NULL);
     DWORD read = 0;
-    // A read that gives less than it was asked for has reached the end: a file the size of a report takes one.
+    // A read that gives less than it was asked for has reached the end: a file the size of a report takes
+    // one.
     while (file != INVALID_HANDLE_VALUE && ReadFile(file, buffer, sizeof buffer, &read, NULL)) {
       bytes += read;
       if (read < sizeof buffer) {
