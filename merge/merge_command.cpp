@@ -8,6 +8,7 @@
 #include <iterator>
 #include <map>
 #include <memory>
+#include <new>
 #include <set>
 
 #include "merge/merged_table.h"
@@ -16,7 +17,6 @@
 #include "merge/report_files.h"
 #include "merge/report_name.h"
 #include "merge/report_reader.h"
-#include "registry/ascii.h"
 
 const wchar_t kMergeHelp[] =
     L"vestigia-merge：把多台電腦的 USB 大量存取裝置使用記錄報告合併成一個 CSV 表格。\r\n"
@@ -26,7 +26,8 @@ const wchar_t kMergeHelp[] =
     L"  報告檔或資料夾  要合併的報告（YYYYMMDDhhmm-使用者-電腦.txt）。資料夾連同其子資料夾一起搜尋，\r\n"
     L"                  只取檔名像報告的檔案。也可以把資料夾拖放到本程式的圖示上。\r\n"
     L"  -o 檔案         輸出的 CSV 檔。未指定時寫到第一個資料夾（沒有資料夾時為第一個檔案所在的\r\n"
-    L"                  資料夾）中的 merged-YYYYMMDD-hhmmss.csv，並顯示其路徑。\r\n"
+    L"                  資料夾）中的 merged-YYYYMMDD-hhmmss.csv，並顯示其路徑。不可是要合併的檔案\r\n"
+    L"                  （任何寫法都不行），以免取代它。\r\n"
     L"  --latest        每台電腦只取最新的報告。\r\n"
     L"  --since 日期    稽核期間的第一天（YYYY-MM-DD）：概況頁標出在這天或之後有使用記錄的電腦。\r\n"
     L"                  未指定時概況頁不標出任何電腦。\r\n"
@@ -79,24 +80,6 @@ std::wstring FolderOf(const std::wstring& path) {
   return separator == std::wstring::npos ? L"." : path.substr(0, separator + 1);
 }
 
-// The same file named twice (a folder and a file in it, or two spellings of one path) is read once.
-std::wstring IdentityOf(const std::wstring& path) {
-  wchar_t full[4096] = {};
-  const DWORD units = GetFullPathNameW(path.c_str(), static_cast<DWORD>(std::size(full)), full, nullptr);
-  std::wstring identity = units > 0 && units < std::size(full) ? std::wstring(full, units) : path;
-  for (wchar_t& unit : identity) {
-    unit = AsciiUpperCase(unit);
-  }
-  return identity;
-}
-
-// Whether two paths name the same file as Windows compares names: ASCII letter case aside.
-bool SameFileName(const std::wstring& a, const std::wstring& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](wchar_t x, wchar_t y) {
-           return AsciiUpperCase(x) == AsciiUpperCase(y);
-         });
-}
-
 std::wstring DefaultOutputPath(const std::wstring& folder) {
   SYSTEMTIME now = {};
   GetLocalTime(&now);
@@ -106,12 +89,19 @@ std::wstring DefaultOutputPath(const std::wstring& folder) {
   return JoinPath(folder, name);
 }
 
-// Reads one file as a report; false with `reason` set when it is not merged.
-bool ReadReport(const std::wstring& path, const CodePageRecognizer& recognizer, std::string& bytes,
-                std::wstring& text, std::map<unsigned, std::unique_ptr<ReportReader>>& readers,
-                MergedReport& report, std::wstring& reason) {
-  report.file = path;
-  if (!ParseReportName(FileNameOf(path), report.name)) {
+// What reading a file needs, reused from file to file so that reading allocates nothing per file.
+struct ReadingSpace {
+  const CodePageRecognizer recognizer;
+  std::map<unsigned, std::unique_ptr<ReportReader>> readers;  // by code page, each made when first needed
+  std::string bytes;
+  std::wstring text;
+  ReportReading reading;
+};
+
+// Reads one file as a report into `space.reading`; false with `reason` set when it is not merged.
+bool ReadReport(const std::wstring& path, ReadingSpace& space, ReportName& name, std::wstring& reason) {
+  std::string& bytes = space.bytes;
+  if (!ParseReportName(FileNameOf(path), name)) {
     reason = L"檔名不是報告的檔名（YYYYMMDDhhmm-使用者-電腦.txt）";
     return false;
   }
@@ -125,56 +115,74 @@ bool ReadReport(const std::wstring& path, const CodePageRecognizer& recognizer, 
       reason = L"檔案太大，不是報告";
       return false;
   }
-  const unsigned codePage = recognizer.CodePageOf(bytes);
+  const unsigned codePage = space.recognizer.CodePageOf(bytes);
   if (codePage == 0) {
     reason = L"不是報告：第 1 行不是任何支援的字碼頁（950、936、932、949、65001、1252）中的報告標題";
     return false;
   }
-  if (!DecodeReport(bytes, codePage, text)) {
+  if (!DecodeReport(bytes, codePage, space.text)) {
     reason = Formatted(L"不是報告：含有在字碼頁 %d 中不是文字的位元組", static_cast<int>(codePage));
     return false;
   }
-  std::unique_ptr<ReportReader>& reader = readers[codePage];
+  std::unique_ptr<ReportReader>& reader = space.readers[codePage];
   if (!reader) {
     reader = std::make_unique<ReportReader>(
         [codePage](const wchar_t* literal) { return ReadBack(codePage, literal); });
   }
-  ReportReading reading = reader->Read(text);
-  if (reading.outcome != ReportReading::kRead) {
-    reason = ReasonFor(reading);
+  reader->Read(space.text, space.reading);
+  if (space.reading.outcome != ReportReading::kRead) {
+    reason = ReasonFor(space.reading);
     return false;
   }
-  report.content = std::move(reading.content);
   return true;
 }
 
-// Writes the page whole or not at all.
-bool WritePage(const std::wstring& path, const std::wstring& html) {
-  WholeFileWriter writer(path);
-  std::string bytes;
-  AppendUtf8(html, bytes);
-  return writer.Write(bytes) && writer.Commit();
+// Builds and writes the page whole or not at all. Running out of memory on the way (the page is built
+// whole, after the table) fails the page alone.
+bool WritePage(const std::wstring& path, const MergedReports& merged,
+               const std::vector<NotMergedFile>& notMerged, const std::wstring& since) {
+  try {
+    std::string bytes;
+    AppendUtf8(OverviewPage(merged, notMerged, since), bytes);
+    WholeFileWriter writer(path);
+    return writer.Write(bytes) && writer.Commit();
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
 }
 
-// Writes the table whole or not at all; the UTF-8 is produced and written in pieces, so the output never
-// stands in memory a second time beside the rows.
-bool WriteTable(const std::wstring& path, const std::vector<MergedReport>& reports) {
+// Writes the table whole or not at all, streamed into its partial file in pieces as its rows are made:
+// the text of the table never stands in memory whole.
+bool WriteTable(const std::wstring& path, const MergedReports& merged) {
   static constexpr std::size_t kPieceUnits = 32768;
   WholeFileWriter writer(path);
   std::string bytes = "\xEF\xBB\xBF";
   std::wstring csv;
-  AppendCsvHeader(csv);
-  for (const MergedReport& report : reports) {
-    AppendCsvRows(report, csv);
+  AppendCsvRow(TableHeader(), csv);
+  ForEachTableRow(merged, [&](const TableRow& row) {
+    AppendCsvRow(row, csv);
     if (csv.size() >= kPieceUnits) {
       AppendUtf8(csv, bytes);
       csv.clear();
       writer.Write(bytes);
       bytes.clear();
     }
-  }
+  });
   AppendUtf8(csv, bytes);
   return writer.Write(bytes) && writer.Commit();
+}
+
+// The first of the files that an output would replace, or null when none would: an output never replaces
+// a file named for merging, however the two are spelled.
+const std::wstring* FileThatOutputReplaces(const std::vector<std::wstring>& files,
+                                           const std::vector<std::wstring>& keys,
+                                           const FileIdentity& output) {
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    if (output.Exists() ? output.SameFileAs(FileIdentity(files[i])) : keys[i] == output.FullPath()) {
+      return &files[i];
+    }
+  }
+  return nullptr;
 }
 
 }  // namespace
@@ -206,8 +214,9 @@ bool ReadMergeArguments(const std::vector<std::wstring>& arguments, MergeOptions
       options.inputs.push_back(argument);
     }
   }
-  if (!options.output.empty() && SameFileName(OverviewPagePath(options.output), options.output)) {
-    error = L"-o 的檔名與概況頁的檔名（副檔名換成 .html）相同，請換一個檔名：" + options.output;
+  if (!options.output.empty() &&
+      FileIdentity(OverviewPagePath(options.output)).SameFileAs(FileIdentity(options.output))) {
+    error = L"-o 的檔名與概況頁的檔名（副檔名換成 .html）相同，請換一個檔名。";
     return false;
   }
   if (!options.help && options.inputs.empty()) {
@@ -245,28 +254,49 @@ int MergeReports(const MergeOptions& options, const std::function<void(const std
     notMerged.push_back({folder, L"無法列出此資料夾的內容"});
   }
 
-  std::vector<MergedReport> reports;
-  std::vector<std::wstring> ambiguousNames;
-  std::set<std::wstring> seen;
-  const CodePageRecognizer recognizer;
-  std::map<unsigned, std::unique_ptr<ReportReader>> readers;
-  std::string bytes;
-  std::wstring text, reason;
-  for (const std::wstring& file : files) {
-    if (!seen.insert(IdentityOf(file)).second) {
-      continue;
+  // The same file named twice (a folder and a file in it, or two spellings of one path) is read once.
+  std::vector<std::wstring> keys;
+  {
+    std::set<std::wstring> seen;
+    std::size_t kept = 0;
+    for (std::wstring& file : files) {
+      std::wstring key = FullPathKey(file);
+      if (seen.insert(key).second) {
+        keys.push_back(std::move(key));
+        files[kept++].swap(file);
+      }
     }
-    MergedReport report;
-    if (!ReadReport(file, recognizer, bytes, text, readers, report, reason)) {
+    files.resize(kept);
+  }
+  const std::wstring output = !options.output.empty()
+                                  ? options.output
+                                  : DefaultOutputPath(!firstFolder.empty() ? firstFolder : firstFileFolder);
+  const std::wstring page = OverviewPagePath(output);
+  for (const std::wstring& name : {output, page}) {
+    if (const std::wstring* replaced = FileThatOutputReplaces(files, keys, FileIdentity(name))) {
+      say(L"輸出檔會取代要合併的檔案 " + *replaced + L"，請用 -o 指定另一個檔名。");
+      return kMergeFailed;
+    }
+  }
+  keys = std::vector<std::wstring>();
+
+  MergedReports merged;
+  std::vector<std::wstring> ambiguousNames;
+  ReadingSpace space;
+  ReportName name;
+  std::wstring reason;
+  for (const std::wstring& file : files) {
+    if (!ReadReport(file, space, name, reason)) {
       notMerged.push_back({file, reason});
       continue;
     }
-    if (!report.name.otherComputer.empty()) {
-      ambiguousNames.push_back(file + L"：電腦名稱讀為「" + report.name.computer + L"」，也可能是「" +
-                               report.name.otherComputer + L"」");
+    if (!name.otherComputer.empty()) {
+      ambiguousNames.push_back(file + L"：電腦名稱讀為「" + name.computer + L"」，也可能是「" +
+                               name.otherComputer + L"」");
     }
-    reports.push_back(std::move(report));
+    merged.Add(file, name, space.reading.content);
   }
+  files = std::vector<std::wstring>();
 
   // Listed in path order, so that the summary does not depend on the order in which folders list files.
   std::sort(notMerged.begin(), notMerged.end(),
@@ -284,33 +314,33 @@ int MergeReports(const MergeOptions& options, const std::function<void(const std
       say(L"  " + note);
     }
   }
-  if (reports.empty()) {
+  if (merged.Reports().empty()) {
     say(L"沒有合併任何報告，未寫出表格。");
     return kMergeFailed;
   }
-  const std::size_t readCount = reports.size();
-  OrderReports(reports, options.latestOnly);
+  const std::size_t readCount = merged.Reports().size();
+  merged.Order(options.latestOnly);
   std::size_t rows = 0;
-  for (const MergedReport& report : reports) {
-    rows += report.content.records.empty() ? 1 : report.content.records.size();
+  for (const MergedReport& report : merged.Reports()) {
+    rows += report.recordCount == 0 ? 1 : report.recordCount;
   }
-  const std::wstring output = !options.output.empty()
-                                  ? options.output
-                                  : DefaultOutputPath(!firstFolder.empty() ? firstFolder : firstFileFolder);
-  if (!WriteTable(output, reports)) {
+  // Both outcomes' lines are made before the page, so that saying either needs no memory that the page may
+  // have used up.
+  const std::wstring pageWritten = L"概況頁：" + page,
+                     pageNotWritten = L"無法寫出概況頁（表格已寫出）：" + page;
+  if (!WriteTable(output, merged)) {
     say(L"無法寫出表格：" + output);
     return kMergeFailed;
   }
   say(Formatted(L"已合併 %d 份報告。", static_cast<int>(readCount)) +
       (options.latestOnly
-           ? Formatted(L"表格取每台電腦最新的報告，共 %d 份、", static_cast<int>(reports.size()))
+           ? Formatted(L"表格取每台電腦最新的報告，共 %d 份、", static_cast<int>(merged.Reports().size()))
            : std::wstring(L"表格共 ")) +
       Formatted(L"%d 列：", static_cast<int>(rows)) + output);
-  const std::wstring page = OverviewPagePath(output);
-  if (!WritePage(page, OverviewPage(reports, notMerged, options.since))) {
-    say(L"無法寫出概況頁（表格已寫出）：" + page);
+  if (!WritePage(page, merged, notMerged, options.since)) {
+    say(pageNotWritten);
     return kMergeFailed;
   }
-  say(L"概況頁：" + page);
+  say(pageWritten);
   return notMerged.empty() ? kMergeAllMerged : kMergeSomeNotMerged;
 }

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cwchar>
 #include <tuple>
+#include <utility>
 
 #include "registry/ascii.h"
 #include "report/report_format.h"
@@ -16,6 +17,19 @@ constexpr wchar_t kProductMarker[] = L"&PROD_";
 constexpr wchar_t kRevisionMarker[] = L"&REV_";
 
 constexpr wchar_t kNoRecordKindName[] = L"無任何記錄";
+
+constexpr TextId kNoText = 0xFFFFFFFF;
+// The units of a block of the pool: large enough that blocks are few, small enough to waste little.
+constexpr std::size_t kBlockUnits = 256 * 1024;
+
+// FNV-1a over the UTF-16 units.
+std::uint32_t HashOf(std::wstring_view text) {
+  std::uint32_t hash = 2166136261u;
+  for (const wchar_t unit : text) {
+    hash = (hash ^ static_cast<std::uint32_t>(unit)) * 16777619u;
+  }
+  return hash;
+}
 
 const wchar_t* KindName(RecordKind kind) {
   switch (kind) {
@@ -69,12 +83,6 @@ void AppendCell(std::wstring_view value, bool last, std::wstring& csv) {
   csv += last ? L"\r\n" : L",";
 }
 
-void AppendRow(const std::wstring_view* cells, std::size_t count, std::wstring& csv) {
-  for (std::size_t i = 0; i < count; ++i) {
-    AppendCell(cells[i], i + 1 == count, csv);
-  }
-}
-
 // Whether the upper-case `marker` stands in `text` at `at`, ASCII letter case aside.
 bool MarkerAt(std::wstring_view text, std::size_t at, const wchar_t* marker) {
   for (std::size_t i = 0; marker[i] != L'\0'; ++i) {
@@ -117,71 +125,133 @@ DeviceKeyParts SplitDeviceKeyName(std::wstring_view name) {
           hasRevision ? name.substr(at[2] + std::wcslen(kRevisionMarker)) : std::wstring_view()};
 }
 
-void OrderReports(std::vector<MergedReport>& reports, bool latestOnly) {
-  std::sort(reports.begin(), reports.end(), [](const MergedReport& a, const MergedReport& b) {
-    return std::tie(a.name.computer, a.name.stamp, a.file) < std::tie(b.name.computer, b.name.stamp, b.file);
+TextPool::TextPool() : slots_(1024, kNoText) {
+  entries_.push_back({nullptr, 0, 0});  // the empty text, which is never looked up
+}
+
+TextId TextPool::Intern(std::wstring_view text) {
+  if (text.empty()) {
+    return 0;
+  }
+  const std::uint32_t hash = HashOf(text);
+  const std::size_t mask = slots_.size() - 1;
+  std::size_t slot = hash & mask;
+  for (; slots_[slot] != kNoText; slot = (slot + 1) & mask) {
+    const Entry& entry = entries_[slots_[slot]];
+    if (entry.hash == hash && Text(slots_[slot]) == text) {
+      return slots_[slot];
+    }
+  }
+  const TextId id = static_cast<TextId>(entries_.size());
+  entries_.push_back({Store(text), static_cast<std::uint32_t>(text.size()), hash});
+  slots_[slot] = id;
+  if (entries_.size() * 2 > slots_.size()) {
+    Rehash(slots_.size() * 2);
+  }
+  return id;
+}
+
+const wchar_t* TextPool::Store(std::wstring_view text) {
+  // A text too long to share a block gets a block of its own; the current block goes on being filled.
+  if (text.size() > kBlockUnits / 4) {
+    blocks_.emplace_back(new wchar_t[text.size()]);
+    std::copy(text.begin(), text.end(), blocks_.back().get());
+    return blocks_.back().get();
+  }
+  if (text.size() > room_) {
+    blocks_.emplace_back(new wchar_t[kBlockUnits]);
+    next_ = blocks_.back().get();
+    room_ = kBlockUnits;
+  }
+  const wchar_t* stored = next_;
+  next_ = std::copy(text.begin(), text.end(), next_);
+  room_ -= text.size();
+  return stored;
+}
+
+void TextPool::Rehash(std::size_t slotCount) {
+  slots_.assign(slotCount, kNoText);
+  const std::size_t mask = slotCount - 1;
+  for (TextId id = 1; id < entries_.size(); ++id) {
+    std::size_t slot = entries_[id].hash & mask;
+    while (slots_[slot] != kNoText) {
+      slot = (slot + 1) & mask;
+    }
+    slots_[slot] = id;
+  }
+}
+
+void MergedReports::Add(std::wstring_view file, const ReportName& name, const ReportContent& content) {
+  MergedReport report;
+  report.file = texts_.Intern(file);
+  report.computer = texts_.Intern(name.computer);
+  report.user = texts_.Intern(name.user);
+  report.time = texts_.Intern(name.time);
+  report.stamp = texts_.Intern(name.stamp);
+  report.firstRecord = static_cast<std::uint32_t>(records_.size());
+  report.recordCount = static_cast<std::uint32_t>(content.records.size());
+  for (const ReportRecord& record : content.records) {
+    MergedRecord merged;
+    merged.kind = record.kind;
+    for (std::size_t field = 0; field < kReportFieldCount; ++field) {
+      merged.field[field] = texts_.Intern(content.Field(record, static_cast<ReportField>(field)));
+    }
+    records_.push_back(merged);
+  }
+  reports_.push_back(report);
+}
+
+void MergedReports::Order(bool latestOnly) {
+  std::sort(reports_.begin(), reports_.end(), [this](const MergedReport& a, const MergedReport& b) {
+    return std::make_tuple(Text(a.computer), Text(a.stamp), Text(a.file)) <
+           std::make_tuple(Text(b.computer), Text(b.stamp), Text(b.file));
   });
   if (!latestOnly) {
     return;
   }
-  // Sorted, a computer's newest reports stand last among its own.
+  // Sorted, a computer's newest reports stand last among its own; equal texts are one text of the pool.
   std::vector<MergedReport> latest;
-  for (std::size_t i = reports.size(); i-- > 0;) {
-    const bool newest = latest.empty() || latest.back().name.computer != reports[i].name.computer ||
-                        latest.back().name.stamp == reports[i].name.stamp;
+  for (std::size_t i = reports_.size(); i-- > 0;) {
+    const bool newest = latest.empty() || latest.back().computer != reports_[i].computer ||
+                        latest.back().stamp == reports_[i].stamp;
     if (newest) {
-      latest.push_back(std::move(reports[i]));
+      latest.push_back(reports_[i]);
     }
   }
   std::reverse(latest.begin(), latest.end());
-  reports.swap(latest);
+  reports_.swap(latest);
 }
 
-void AppendCsvHeader(std::wstring& csv) {
-  const std::wstring titles[] = {Title(kDriverLabel), Title(kDeviceNameLabel), Title(kDeviceTypeLabel),
-                                 Title(kFirstUsedLabel), Title(kLastUsedLabel)};
-  const std::wstring_view cells[] = {L"電腦",   L"使用者", L"報告時間", L"記錄種類", titles[0],
-                                     L"廠商",   L"產品",   L"版本",     titles[1],   titles[2],
-                                     titles[3], titles[4], L"檔案"};
-  AppendRow(cells, std::size(cells), csv);
+const TableRow& TableHeader() {
+  static const std::wstring titles[] = {Title(kDriverLabel), Title(kDeviceNameLabel), Title(kDeviceTypeLabel),
+                                        Title(kFirstUsedLabel), Title(kLastUsedLabel)};
+  static const TableRow header = {L"電腦", L"使用者", L"報告時間", L"記錄種類", titles[0], L"廠商", L"產品",
+                                  L"版本", titles[1], titles[2],   titles[3],   titles[4], L"檔案"};
+  return header;
 }
 
-void AppendCsvRows(const MergedReport& report, std::wstring& csv) {
-  const ReportContent& content = report.content;
-  if (content.records.empty()) {
-    // A report without records still shows that its computer was looked at.
-    const std::wstring_view cells[] = {report.name.computer,
-                                       report.name.user,
-                                       report.name.time,
-                                       kNoRecordKindName,
-                                       L"",
-                                       L"",
-                                       L"",
-                                       L"",
-                                       L"",
-                                       L"",
-                                       L"",
-                                       L"",
-                                       report.file};
-    AppendRow(cells, std::size(cells), csv);
-    return;
+void ForEachTableRow(const MergedReports& merged, const std::function<void(const TableRow&)>& visit) {
+  for (const MergedReport& report : merged.Reports()) {
+    const std::wstring_view computer = merged.Text(report.computer), user = merged.Text(report.user),
+                            time = merged.Text(report.time), file = merged.Text(report.file);
+    if (report.recordCount == 0) {
+      // A report without records still shows that its computer was looked at.
+      visit({computer, user, time, kNoRecordKindName, L"", L"", L"", L"", L"", L"", L"", L"", file});
+      continue;
+    }
+    for (const MergedRecord& record : merged.RecordsOf(report)) {
+      const std::wstring_view key = merged.Field(record, ReportField::kDeviceKeyName);
+      const DeviceKeyParts parts = SplitDeviceKeyName(key);
+      visit({computer, user, time, KindName(record.kind), key, parts.vendor, parts.product, parts.revision,
+             merged.Field(record, ReportField::kFriendlyName),
+             merged.Field(record, ReportField::kDescription), merged.Field(record, ReportField::kFirstUsed),
+             merged.Field(record, ReportField::kLastUsed), file});
+    }
   }
-  for (const ReportRecord& record : content.records) {
-    const std::wstring_view key = content.Field(record, ReportField::kDeviceKeyName);
-    const DeviceKeyParts parts = SplitDeviceKeyName(key);
-    const std::wstring_view cells[] = {report.name.computer,
-                                       report.name.user,
-                                       report.name.time,
-                                       KindName(record.kind),
-                                       key,
-                                       parts.vendor,
-                                       parts.product,
-                                       parts.revision,
-                                       content.Field(record, ReportField::kFriendlyName),
-                                       content.Field(record, ReportField::kDescription),
-                                       content.Field(record, ReportField::kFirstUsed),
-                                       content.Field(record, ReportField::kLastUsed),
-                                       report.file};
-    AppendRow(cells, std::size(cells), csv);
+}
+
+void AppendCsvRow(const TableRow& row, std::wstring& csv) {
+  for (std::size_t i = 0; i < row.size(); ++i) {
+    AppendCell(row[i], i + 1 == row.size(), csv);
   }
 }

@@ -7,6 +7,7 @@
 #include <iterator>
 #include <map>
 #include <set>
+#include <unordered_map>
 #include <utility>
 
 #include "registry/ascii.h"
@@ -41,7 +42,7 @@ constexpr int kMaxYearTicks = 25;
 
 // One computer of the page: all its reports, its newest report's users and time, its newest use.
 struct Computer {
-  std::wstring_view name;
+  TextId name = 0;
   std::vector<const MergedReport*> reports;
   std::vector<std::wstring_view> newestUsers;
   std::wstring_view time;
@@ -105,47 +106,41 @@ std::wstring StartOfDay(const std::wstring& day) {
 }
 
 template <typename Visit>
-void ForEachRecord(const Computer& computer, Visit&& visit) {
+void ForEachRecord(const MergedReports& merged, const Computer& computer, Visit&& visit) {
   for (const MergedReport* report : computer.reports) {
-    for (const ReportRecord& record : report->content.records) {
-      visit(report->content, record);
+    for (const MergedRecord& record : merged.RecordsOf(*report)) {
+      visit(record);
     }
   }
-}
-
-std::wstring_view FirstUse(const ReportContent& content, const ReportRecord& record) {
-  return content.Field(record, ReportField::kFirstUsed);
-}
-
-std::wstring_view LastUse(const ReportContent& content, const ReportRecord& record) {
-  return content.Field(record, ReportField::kLastUsed);
 }
 
 // One row per computer, in the reports' order (by computer); each with its newest report's users (every
 // user whose report shares the newest minute, in file order), its counts and its newest use.
-std::vector<Computer> ComputersOf(const std::vector<MergedReport>& reports, const std::wstring& since) {
+std::vector<Computer> ComputersOf(const MergedReports& merged, const std::wstring& since) {
   std::vector<Computer> computers;
-  for (const MergedReport& report : reports) {
-    if (computers.empty() || computers.back().name != report.name.computer) {
+  for (const MergedReport& report : merged.Reports()) {
+    if (computers.empty() || computers.back().name != report.computer) {
       computers.emplace_back();
-      computers.back().name = report.name.computer;
+      computers.back().name = report.computer;
     }
     Computer& computer = computers.back();
-    if (computer.reports.empty() || computer.reports.back()->name.stamp != report.name.stamp) {
+    if (computer.reports.empty() || computer.reports.back()->stamp != report.stamp) {
       computer.newestUsers.clear();
     }
-    if (std::find(computer.newestUsers.begin(), computer.newestUsers.end(), report.name.user) ==
+    const std::wstring_view user = merged.Text(report.user);
+    if (std::find(computer.newestUsers.begin(), computer.newestUsers.end(), user) ==
         computer.newestUsers.end()) {
-      computer.newestUsers.push_back(report.name.user);
+      computer.newestUsers.push_back(user);
     }
-    computer.time = report.name.time;
+    computer.time = merged.Text(report.time);
     computer.reports.push_back(&report);
   }
   const std::wstring sinceTime = StartOfDay(since);
   for (Computer& computer : computers) {
-    ForEachRecord(computer, [&computer](const ReportContent& content, const ReportRecord& record) {
+    ForEachRecord(merged, computer, [&](const MergedRecord& record) {
       ++(record.kind == RecordKind::kBothViews ? computer.complete : computer.incomplete);
-      for (const std::wstring_view use : {FirstUse(content, record), LastUse(content, record)}) {
+      for (const std::wstring_view use :
+           {merged.Field(record, ReportField::kFirstUsed), merged.Field(record, ReportField::kLastUsed)}) {
         computer.newest = Later(use, computer.newest) ? use : computer.newest;
       }
     });
@@ -155,14 +150,14 @@ std::vector<Computer> ComputersOf(const std::vector<MergedReport>& reports, cons
   const auto rank = [](const Computer& c) {
     return !c.newest.empty() ? 0 : c.complete + c.incomplete ? 1 : 2;
   };
-  std::sort(computers.begin(), computers.end(), [&rank](const Computer& a, const Computer& b) {
+  std::sort(computers.begin(), computers.end(), [&](const Computer& a, const Computer& b) {
     if (rank(a) != rank(b)) {
       return rank(a) < rank(b);
     }
     if (a.newest != b.newest) {
       return Later(a.newest, b.newest);
     }
-    return a.name < b.name;
+    return merged.Text(a.name) < merged.Text(b.name);
   });
   return computers;
 }
@@ -182,41 +177,50 @@ void SortUnique(std::vector<std::wstring_view>& texts) {
 }
 
 // Most widespread first, ties by the model's name (letter case aside).
-std::vector<std::pair<std::wstring, Model>> ModelsOf(const std::vector<Computer>& computers) {
+std::vector<std::pair<std::wstring, Model>> ModelsOf(const MergedReports& merged,
+                                                     const std::vector<Computer>& computers) {
   std::map<std::wstring, Model> models;
+  // The pool gives each distinct key name one id: its model is looked up by text once, then by that id.
+  std::unordered_map<TextId, Model*> modelOfKey;
   std::wstring key;
   for (const Computer& computer : computers) {
-    ForEachRecord(computer, [&](const ReportContent& content, const ReportRecord& record) {
-      const std::wstring_view name = content.Field(record, ReportField::kDeviceKeyName);
-      if (name.empty()) {
+    const std::wstring_view computerName = merged.Text(computer.name);
+    ForEachRecord(merged, computer, [&](const MergedRecord& record) {
+      const TextId nameId = record.field[static_cast<int>(ReportField::kDeviceKeyName)];
+      if (nameId == 0) {
         return;
       }
-      const DeviceKeyParts parts = SplitDeviceKeyName(name);
-      const bool split = !parts.vendor.empty() || !parts.product.empty();
-      // A key name holds no line break, so a split name never meets a whole one.
-      key.assign(split ? parts.vendor : name);
-      if (split) {
-        key.append(1, L'\n').append(parts.product);
+      Model*& found = modelOfKey[nameId];
+      if (!found) {
+        const std::wstring_view name = merged.Text(nameId);
+        const DeviceKeyParts parts = SplitDeviceKeyName(name);
+        const bool split = !parts.vendor.empty() || !parts.product.empty();
+        // A key name holds no line break, so a split name never meets a whole one.
+        key.assign(split ? parts.vendor : name);
+        if (split) {
+          key.append(1, L'\n').append(parts.product);
+        }
+        for (wchar_t& unit : key) {
+          unit = AsciiUpperCase(unit);
+        }
+        found = &models[key];
+        // Of the spellings, the one with the most lower-case letters sorts last: the device key's own
+        // ("Kingston") rather than the interface entry's ("KINGSTON").
+        found->split = split;
+        found->vendor = std::max(found->vendor, split ? parts.vendor : name);
+        found->product = std::max(found->product, parts.product);
       }
-      for (wchar_t& unit : key) {
-        unit = AsciiUpperCase(unit);
-      }
-      Model& model = models[key];
-      // Of the spellings, the one with the most lower-case letters sorts last: the device key's own
-      // ("Kingston") rather than the interface entry's ("KINGSTON").
-      model.split = split;
-      model.vendor = std::max(model.vendor, split ? parts.vendor : name);
-      model.product = std::max(model.product, parts.product);
+      Model& model = *found;
       for (const auto& [set, field] : {std::pair{&model.names, ReportField::kFriendlyName},
                                        std::pair{&model.types, ReportField::kDescription}}) {
-        const std::wstring_view value = content.Field(record, field);
+        const std::wstring_view value = merged.Field(record, field);
         if (!value.empty()) {
           set->insert(value);
         }
       }
       // A computer's records come one after another.
-      if (model.computers.empty() || model.computers.back() != computer.name) {
-        model.computers.push_back(computer.name);
+      if (model.computers.empty() || model.computers.back() != computerName) {
+        model.computers.push_back(computerName);
       }
     });
   }
@@ -277,14 +281,16 @@ std::wstring_view Title(const wchar_t* label) {
   return title.substr(0, title.find(L':'));
 }
 
-void AppendCounts(const std::vector<MergedReport>& reports, const std::vector<Computer>& computers,
+void AppendCounts(const MergedReports& merged, const std::vector<Computer>& computers,
                   const std::wstring& since, std::wstring& html) {
+  const std::vector<MergedReport>& reports = merged.Reports();
   long long records = 0;
   std::wstring_view earliest, latest;
   for (const MergedReport& report : reports) {
-    records += static_cast<long long>(report.content.records.size());
-    earliest = earliest.empty() ? report.name.time : std::min<std::wstring_view>(earliest, report.name.time);
-    latest = std::max<std::wstring_view>(latest, report.name.time);
+    const std::wstring_view time = merged.Text(report.time);
+    records += static_cast<long long>(report.recordCount);
+    earliest = earliest.empty() ? time : std::min(earliest, time);
+    latest = std::max(latest, time);
   }
   html.append(L"<p id=\"counts\">電腦 ").append(Number(static_cast<long long>(computers.size())));
   html.append(L" 台，報告 ").append(Number(static_cast<long long>(reports.size())));
@@ -304,7 +310,8 @@ void AppendCounts(const std::vector<MergedReport>& reports, const std::vector<Co
   html += L"。</p>";
 }
 
-void AppendComputers(const std::vector<Computer>& computers, const std::wstring& since, std::wstring& html) {
+void AppendComputers(const MergedReports& merged, const std::vector<Computer>& computers,
+                     const std::wstring& since, std::wstring& html) {
   html += L"<h2 id=\"computers\">電腦</h2><table id=\"pcs\">";
   if (since.empty()) {
     AppendHeaderRow({L"電腦", L"使用者", L"報告時間", L"完整記錄", L"不完整記錄", L"最近使用"}, html);
@@ -314,7 +321,7 @@ void AppendComputers(const std::vector<Computer>& computers, const std::wstring&
   }
   for (const Computer& computer : computers) {
     html += computer.recent ? L"<tr class=\"recent\">" : L"<tr>";
-    AppendElement(L"td", computer.name, html);
+    AppendElement(L"td", merged.Text(computer.name), html);
     AppendJoined(computer.newestUsers, html);
     AppendElement(L"td", computer.time, html);
     AppendCount(computer.complete, html);
@@ -329,7 +336,8 @@ void AppendComputers(const std::vector<Computer>& computers, const std::wstring&
 }
 
 // Time across, widened to whole years; a lane per computer in the table's order, at most kMaxLanes.
-void AppendTimeline(const std::vector<Computer>& computers, const std::wstring& since, std::wstring& html) {
+void AppendTimeline(const MergedReports& merged, const std::vector<Computer>& computers,
+                    const std::wstring& since, std::wstring& html) {
   html += L"<h2 id=\"timeline-title\">時間軸</h2>";
   std::wstring_view earliest, latest;
   const auto widen = [&](std::wstring_view time) {
@@ -339,9 +347,9 @@ void AppendTimeline(const std::vector<Computer>& computers, const std::wstring& 
     }
   };
   for (const Computer& computer : computers) {
-    ForEachRecord(computer, [&widen](const ReportContent& content, const ReportRecord& record) {
-      widen(FirstUse(content, record));
-      widen(LastUse(content, record));
+    ForEachRecord(merged, computer, [&](const MergedRecord& record) {
+      widen(merged.Field(record, ReportField::kFirstUsed));
+      widen(merged.Field(record, ReportField::kLastUsed));
     });
   }
   const std::wstring sinceTime = StartOfDay(since);
@@ -404,13 +412,13 @@ void AppendTimeline(const std::vector<Computer>& computers, const std::wstring& 
     const double middle = kAxisHeight + (lane + 0.5) * kLaneHeight;
     html.append(L"<g class=\"lane\"><text x=\"").append(Decimal(kLabelWidth - 6)).append(L"\" y=\"");
     html.append(Decimal(middle + 4)).append(L"\" text-anchor=\"end\">");
-    AppendEscapedText(computer.name, html);
+    AppendEscapedText(merged.Text(computer.name), html);
     html += L"</text>";
     firsts.clear();
     lasts.clear();
-    ForEachRecord(computer, [&](const ReportContent& content, const ReportRecord& record) {
-      for (const auto& [list, use] :
-           {std::pair{&firsts, FirstUse(content, record)}, std::pair{&lasts, LastUse(content, record)}}) {
+    ForEachRecord(merged, computer, [&](const MergedRecord& record) {
+      for (const auto& [list, use] : {std::pair{&firsts, merged.Field(record, ReportField::kFirstUsed)},
+                                      std::pair{&lasts, merged.Field(record, ReportField::kLastUsed)}}) {
         if (!use.empty()) {
           list->push_back(use);
         }
@@ -452,11 +460,11 @@ void AppendTimeline(const std::vector<Computer>& computers, const std::wstring& 
   }
 }
 
-void AppendModels(const std::vector<Computer>& computers, std::wstring& html) {
+void AppendModels(const MergedReports& merged, const std::vector<Computer>& computers, std::wstring& html) {
   html += L"<h2 id=\"models-title\">裝置型號</h2><table id=\"models\">";
   AppendHeaderRow({L"廠商", L"產品", Title(kDeviceNameLabel), Title(kDeviceTypeLabel), L"電腦數", L"電腦"},
                   html);
-  for (const auto& [key, model] : ModelsOf(computers)) {
+  for (const auto& [key, model] : ModelsOf(merged, computers)) {
     html += L"<tr>";
     if (model.split) {
       AppendElement(L"td", model.vendor, html);
@@ -495,9 +503,15 @@ void AppendNotMerged(const std::vector<NotMergedFile>& notMerged, std::wstring& 
 std::wstring OverviewPagePath(const std::wstring& tablePath) {
   const std::size_t separator = tablePath.find_last_of(L"\\/:");
   const std::size_t nameBegin = separator == std::wstring::npos ? 0 : separator + 1;
-  const std::size_t dot = tablePath.find_last_of(L'.');
+  // Windows drops a name's trailing blanks and dots: "merged.html " and "merged.HTML." name merged.html.
+  std::size_t nameEnd = tablePath.size();
+  while (nameEnd > nameBegin && (tablePath[nameEnd - 1] == L' ' || tablePath[nameEnd - 1] == L'.')) {
+    --nameEnd;
+  }
+  const std::wstring stored = tablePath.substr(0, nameEnd > nameBegin ? nameEnd : tablePath.size());
+  const std::size_t dot = stored.find_last_of(L'.');
   const bool extension = dot != std::wstring::npos && dot >= nameBegin;
-  return tablePath.substr(0, extension ? dot : tablePath.size()) + L".html";
+  return stored.substr(0, extension ? dot : stored.size()) + L".html";
 }
 
 bool IsCalendarDay(std::wstring_view day) {
@@ -531,15 +545,17 @@ void AppendEscapedText(std::wstring_view text, std::wstring& html) {
     } else if (unit == 0x7F || (unit < 0x20 && unit != L'\t' && unit != L'\n' && unit != L'\r')) {
       // Line breaks and tabs stay (a name may run over several lines); other controls show as pictures.
       html += unit == 0x7F ? L'\x2421' : static_cast<wchar_t>(0x2400 + unit);
+    } else if ((unit >= 0x80 && unit <= 0x9F) || (unit >= 0xFDD0 && unit <= 0xFDEF) || unit >= 0xFFFE) {
+      html += L'\xFFFD';
     } else {
       html += unit;
     }
   }
 }
 
-std::wstring OverviewPage(const std::vector<MergedReport>& reports,
-                          const std::vector<NotMergedFile>& notMerged, const std::wstring& since) {
-  const std::vector<Computer> computers = ComputersOf(reports, since);
+std::wstring OverviewPage(const MergedReports& merged, const std::vector<NotMergedFile>& notMerged,
+                          const std::wstring& since) {
+  const std::vector<Computer> computers = ComputersOf(merged, since);
   std::wstring html;
   html.append(L"<!DOCTYPE html>\n<html lang=\"zh-Hant\"><head><meta charset=\"utf-8\">");
   html.append(L"<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\"><title>")
@@ -549,15 +565,15 @@ std::wstring OverviewPage(const std::vector<MergedReport>& reports,
       .append(L"</style></head>\n<body><h1>")
       .append(kPageTitle)
       .append(L"</h1>");
-  AppendCounts(reports, computers, since, html);
+  AppendCounts(merged, computers, since, html);
   html +=
       L"<nav><a href=\"#computers\">電腦</a><a href=\"#timeline-title\">時間軸</a>"
       L"<a href=\"#models-title\">裝置型號</a><a href=\"#not-merged-title\">未合併的檔案</a></nav>\n";
-  AppendComputers(computers, since, html);
+  AppendComputers(merged, computers, since, html);
   html += L"\n";
-  AppendTimeline(computers, since, html);
+  AppendTimeline(merged, computers, since, html);
   html += L"\n";
-  AppendModels(computers, html);
+  AppendModels(merged, computers, html);
   html += L"\n";
   AppendNotMerged(notMerged, html);
   html += L"\n</body></html>\n";

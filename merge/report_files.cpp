@@ -1,6 +1,9 @@
 #include "merge/report_files.h"
 
 #include <cwchar>
+#include <iterator>
+
+#include "registry/ascii.h"
 
 namespace {
 
@@ -61,6 +64,36 @@ void FindFiles(const std::wstring& folder, const std::function<bool(const std::w
   for (const std::wstring& subfolder : subfolders) {
     FindFiles(subfolder, wanted, files, unlisted);
   }
+}
+
+std::wstring FullPathKey(const std::wstring& path) {
+  wchar_t full[4096] = {};
+  const DWORD units = GetFullPathNameW(path.c_str(), static_cast<DWORD>(std::size(full)), full, nullptr);
+  std::wstring key = units > 0 && units < std::size(full) ? std::wstring(full, units) : path;
+  for (wchar_t& unit : key) {
+    unit = AsciiUpperCase(unit);
+  }
+  return key;
+}
+
+FileIdentity::FileIdentity(const std::wstring& path) : fullPath_(FullPathKey(path)) {
+  // No access asked and every sharing allowed: the file is only looked at, even while others use it.
+  const FileHandle file(CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  BY_HANDLE_FILE_INFORMATION information = {};
+  exists_ = file.IsOpen() && GetFileInformationByHandle(file.Get(), &information);
+  if (exists_) {
+    volume_ = information.dwVolumeSerialNumber;
+    indexHigh_ = information.nFileIndexHigh;
+    indexLow_ = information.nFileIndexLow;
+  }
+}
+
+bool FileIdentity::SameFileAs(const FileIdentity& other) const {
+  if (exists_ && other.exists_) {
+    return volume_ == other.volume_ && indexHigh_ == other.indexHigh_ && indexLow_ == other.indexLow_;
+  }
+  return fullPath_ == other.fullPath_;
 }
 
 ReadOutcome ReadWholeFile(const std::wstring& path, std::size_t maxBytes, std::string& bytes) {

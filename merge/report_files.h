@@ -21,6 +21,28 @@ PathKind KindOfPath(const std::wstring& path);
 void FindFiles(const std::wstring& folder, const std::function<bool(const std::wstring&)>& wanted,
                std::vector<std::wstring>& files, std::vector<std::wstring>& unlisted);
 
+// The full path as Windows resolves it (GetFullPathNameW: `.\` and `..` taken out, trailing blanks and
+// dots dropped), in ASCII upper case: two spellings of one path give the same key. The path as given
+// when it cannot be resolved.
+std::wstring FullPathKey(const std::wstring& path);
+
+// Which file a path names, as Windows tells files apart: where the file exists, by its volume's serial
+// number and its file index, which sees through letter case, `.\`, short 8.3 names, trailing blanks and
+// dots and hard links; where it does not (an output not written yet), by FullPathKey.
+class FileIdentity {
+ public:
+  explicit FileIdentity(const std::wstring& path);
+
+  bool Exists() const { return exists_; }
+  bool SameFileAs(const FileIdentity& other) const;
+  const std::wstring& FullPath() const { return fullPath_; }
+
+ private:
+  bool exists_ = false;
+  DWORD volume_ = 0, indexHigh_ = 0, indexLow_ = 0;
+  std::wstring fullPath_;
+};
+
 // Reads the whole file into `bytes`, whose capacity is reused from file to file.
 enum class ReadOutcome { kRead, kUnreadable, kTooLarge };
 ReadOutcome ReadWholeFile(const std::wstring& path, std::size_t maxBytes, std::string& bytes);

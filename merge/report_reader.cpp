@@ -289,10 +289,13 @@ void ReportReader::ForEachTransition(int state, std::wstring_view line, unsigned
   }
 }
 
-ReportReading ReportReader::Read(std::wstring_view text) const {
-  ReportReading reading;
-  std::vector<std::wstring_view> lines;
-  lines.reserve(text.size() / 32);
+void ReportReader::Read(std::wstring_view text, ReportReading& reading) const {
+  reading.outcome = ReportReading::kNotAReport;
+  reading.line = 1;
+  reading.content.values.clear();
+  reading.content.records.clear();
+  std::vector<std::wstring_view>& lines = lines_;
+  lines.clear();
   const std::wstring_view lineEnd(kReportLineEnd);
   std::size_t begin = 0;
   for (std::size_t end = text.find(lineEnd); end != std::wstring_view::npos;
@@ -303,14 +306,15 @@ ReportReading ReportReader::Read(std::wstring_view text) const {
   // Text after the last line break is a line cut short: no reading can end there.
   const bool endsWithLineEnd = begin == text.size();
   if (lines.empty() || lines[0] != header_) {
-    reading.outcome = ReportReading::kNotAReport;
-    return reading;
+    return;
   }
   const std::size_t lineCount = lines.size();
 
   // What each line can begin; then reached[j], the states (a bit each) that the lines before j can lead to.
-  std::vector<unsigned> starts(lineCount);
-  std::vector<std::uint32_t> reached(lineCount + 1, 0);
+  std::vector<unsigned>& starts = starts_;
+  std::vector<std::uint32_t>& reached = reached_;
+  starts.assign(lineCount, 0);
+  reached.assign(lineCount + 1, 0);
   reached[0] = StateBit(kStart);
   for (std::size_t j = 0; j < lineCount; ++j) {
     starts[j] = FieldStarts(lines[j]);
@@ -320,13 +324,14 @@ ReportReading ReportReader::Read(std::wstring_view text) const {
     if (reached[j + 1] == 0) {
       reading.outcome = ReportReading::kMisfit;
       reading.line = static_cast<int>(j + 1);
-      return reading;
+      return;
     }
   }
 
   // ways[j][s]: the number of readings (up to kMany) of the lines from j on, starting in state s; counted
   // only for the states that line j can be reached in.
-  std::vector<unsigned char> ways((lineCount + 1) * kStateCount, 0);
+  std::vector<unsigned char>& ways = ways_;
+  ways.assign((lineCount + 1) * kStateCount, 0);
   const auto Ways = [&ways](std::size_t line, int state) -> unsigned char& {
     return ways[line * kStateCount + static_cast<std::size_t>(state)];
   };
@@ -346,15 +351,12 @@ ReportReading ReportReader::Read(std::wstring_view text) const {
     for (std::size_t j = 1; j <= lineCount; ++j) {
       reading.line = (reached[j] & betweenRecords) ? static_cast<int>(j) : reading.line;
     }
-    return reading;
+    return;
   }
 
-  // Walk the one reading, taking each line by the only transition that still leads to a reading. The values
-  // take at most the text's room.
+  // Walk the one reading, taking each line by the only transition that still leads to a reading.
   int state = kStart;
   ReportContent& content = reading.content;
-  content.values.reserve(text.size() / 2);
-  content.records.reserve(lineCount / 3);
   ReportRecord record;
   int currentField = 0;
   for (std::size_t j = 0; j < lineCount; ++j) {
@@ -368,8 +370,9 @@ ReportReading ReportReader::Read(std::wstring_view text) const {
     if (viable > 1) {
       reading.outcome = ReportReading::kAmbiguous;
       reading.line = static_cast<int>(j + 1);
-      reading.content = ReportContent{};
-      return reading;
+      content.values.clear();
+      content.records.clear();
+      return;
     }
     int layout = 0, index = 0;
     if (FieldOf(chosen, layout, index)) {
@@ -400,5 +403,4 @@ ReportReading ReportReader::Read(std::wstring_view text) const {
   }
   reading.outcome = ReportReading::kRead;
   reading.line = static_cast<int>(lineCount);
-  return reading;
 }

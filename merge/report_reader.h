@@ -57,7 +57,9 @@ class ReportReader {
   // alike and the layout alone tells the fields apart.
   explicit ReportReader(const std::function<std::wstring(const wchar_t*)>& readBack);
 
-  ReportReading Read(std::wstring_view text) const;
+  // Reads `text` into `reading`, whose storage is reused: reading file after file into one ReportReading
+  // allocates only when a file needs more room than any before it.
+  void Read(std::wstring_view text, ReportReading& reading) const;
 
  private:
   template <typename Visit>
@@ -82,4 +84,9 @@ class ReportReader {
   };
   std::vector<DistinctLabel> distinctLabels_;
   std::wstring timeLayout_;
+  // Read's working space, kept from call to call for the same reason; a reader serves one thread.
+  mutable std::vector<std::wstring_view> lines_;
+  mutable std::vector<unsigned> starts_;
+  mutable std::vector<std::uint32_t> reached_;
+  mutable std::vector<unsigned char> ways_;
 };

@@ -6,6 +6,7 @@ there under Wine with the arguments that CASE/options gives, and checks its exit
 tests/merge_cases/README.md."""
 
 import os, pathlib, shutil, subprocess, sys
+from urllib.parse import unquote
 from run_case import LOCALES, TOOLS
 from page_facts import check_page
 
@@ -40,7 +41,8 @@ def main(exe, case, work):
     subprocess.run([TOOLS / "wine-prefix.sh", "copy", os.environ["VESTIGIA_PRISTINE"], work / "prefix"], check=True)
     failures, written = [], set()
     for number, args in enumerate(options["args"].split("|")):
-        failures += run(exe, case, work, work / ("run%d" % number), options, args.split(","), written)
+        failures += run(exe, case, work, work / ("run%d" % number), options, [unquote(a) for a in args.split(",")],
+                        written)
     if len(written) > 1:
         failures.append("the argument lists gave different tables or pages")
     print("\n".join(failures) or "%s: passed" % case.name)

@@ -64,9 +64,10 @@ TEST(ReportReader, TimeTextOnlyInTheProgramsOwnForm) {
       {L"2005-01-02  20:34:56", nullptr},
   };
   for (const auto& [time, expected] : cases) {
-    const ReportReading reading =
-        reader.Read(std::wstring(L"本機曾使用過 USB 大量存取裝置記錄:\r\n\r\n以下為不完整記錄:\r\n\r\n") +
-                    L"裝置名稱: K\r\n最後使用: " + time + L"\r\n\r\n");
+    ReportReading reading;
+    reader.Read(std::wstring(L"本機曾使用過 USB 大量存取裝置記錄:\r\n\r\n以下為不完整記錄:\r\n\r\n") +
+                    L"裝置名稱: K\r\n最後使用: " + time + L"\r\n\r\n",
+                reading);
     ASSERT_EQ(reading.outcome == ReportReading::kRead, expected != nullptr) << time;
     if (expected) {
       ASSERT_EQ(reading.content.records.size(), 1u) << time;

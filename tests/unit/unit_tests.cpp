@@ -1,7 +1,7 @@
 // What no end-to-end case reaches, in a prefix whose registry is the case that VESTIGIA_CASE names. The
 // global allocation functions count live blocks, and can make the n-th nothrow allocation after Arm() fail
-// (the only way the product's allocations fail) or run an action first (to change the registry inside a
-// scan).
+// (the only way the program's allocations fail) or run an action first (to change the registry inside a
+// scan), or the n-th throwing allocation after ArmThrowing() throw (as the merger's do).
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "history/device_history.h"
+#include "merge/merge_command.h"
 #include "registry/reg_key.h"
 #include "report/report_file.h"
 
@@ -24,7 +25,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int);
 
 namespace {
 
-long live_blocks = 0, nothrow_calls = 0, fail_at = 0, act_at = 0;
+long live_blocks = 0, nothrow_calls = 0, fail_at = 0, act_at = 0, throwing_calls = 0, throwing_fail_at = 0;
 void (*action)() = nullptr;
 
 void Arm(long failAt, long actAt = 0, void (*act)() = nullptr) {
@@ -34,19 +35,29 @@ void Arm(long failAt, long actAt = 0, void (*act)() = nullptr) {
   nothrow_calls = 0;
 }
 
+void ArmThrowing(long failAt) {
+  throwing_fail_at = failAt;
+  throwing_calls = 0;
+}
+
+void* Allocate(std::size_t size) {
+  void* block = std::malloc(size ? size : 1);
+  live_blocks += block != nullptr;
+  return block;
+}
+
 }  // namespace
 
 // The array and sized forms are defined in terms of these.
 void* operator new(std::size_t size) {
-  void* block = std::malloc(size ? size : 1);
-  live_blocks += block != nullptr;
+  void* block = ++throwing_calls == throwing_fail_at ? nullptr : Allocate(size);
   return block ? block : throw std::bad_alloc();
 }
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
   if (++nothrow_calls == act_at) {
     action();
   }
-  return nothrow_calls == fail_at ? nullptr : operator new(size);
+  return nothrow_calls == fail_at ? nullptr : Allocate(size);
 }
 void* operator new[](std::size_t size, const std::nothrow_t& nothrow) noexcept {
   return operator new(size, nothrow);
@@ -233,6 +244,51 @@ TEST(Run, EveryFailedAllocationEndsTheRunInOrderAndFreesEverything) {
   }
   // Once the program has run, no DLL is searched for beside it: the marker DLL lies beside this test.
   EXPECT_EQ(LoadLibraryW(L"libplanted_marker.dll"), nullptr);
+}
+
+// The page is built whole after the table is written: any of its allocations that fails leaves the table in
+// place and fails the run (exit 2) with the page not written, and the summary says so.
+TEST(Merge, APageThatRunsOutOfMemoryFailsAloneAndKeepsTheTable) {
+  const std::filesystem::path folder = std::filesystem::temp_directory_path() / "page_memory";
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder / "reports");
+  // A report as Windows 10 writes it where UTF-8 is the system's code page.
+  std::ofstream(folder / "reports" / "202601020304-jdoe-PC-01.txt", std::ios::binary)
+      << u8"本機曾使用過 USB 大量存取裝置記錄:\r\n\r\n以下為不完整記錄:\r\n\r\n"
+         u8"裝置名稱: Disk&Ven_A&Prod_B&Rev_1\r\n最後使用: 2024/05/06  07:08:09\r\n\r\n";
+  const std::filesystem::path table = folder / "merged.csv", page = folder / "merged.html";
+  MergeOptions options;
+  options.inputs = {(folder / "reports").wstring()};
+  options.output = table.wstring();
+  long failing = 1;
+  for (;; ++failing) {
+    std::filesystem::remove(table);
+    std::filesystem::remove(page);
+    std::vector<std::wstring> said;
+    // Once the line that says the table is written has been said, the failing-th allocation fails.
+    const int exitCode = MergeReports(options, [&said, failing](const std::wstring& line) {
+      ArmThrowing(0);
+      said.push_back(line);
+      if (line.rfind(L"已合併 1 份報告。", 0) == 0) {
+        ArmThrowing(failing);
+      }
+    });
+    ArmThrowing(0);
+    ASSERT_FALSE(said.empty());
+    ASSERT_EQ(said[0], L"已合併 1 份報告。表格共 1 列：" + table.wstring());
+    ASSERT_TRUE(std::filesystem::exists(table)) << failing;
+    if (exitCode == kMergeAllMerged) {
+      break;
+    }
+    ASSERT_EQ(exitCode, kMergeFailed) << failing;
+    EXPECT_FALSE(std::filesystem::exists(page)) << failing;
+    EXPECT_FALSE(std::filesystem::exists(folder / "merged.html.partial")) << failing;
+    ASSERT_EQ(said.size(), 2u) << failing;
+    EXPECT_EQ(said[1], L"無法寫出概況頁（表格已寫出）：" + page.wstring()) << failing;
+  }
+  EXPECT_GT(failing, 10) << "the page was built with fewer allocations than it takes";
+  EXPECT_TRUE(std::filesystem::exists(page));
+  std::filesystem::remove_all(folder);
 }
 
 // The shell is the process whose executable's whole name is EXPLORER.EXE in any ASCII letter case; its
