@@ -69,9 +69,9 @@ void AppendCell(std::wstring_view value, bool last, std::wstring& csv) {
   csv += last ? L"\r\n" : L",";
 }
 
-void AppendRow(const std::wstring_view* cells, std::size_t count, std::wstring& csv) {
-  for (std::size_t i = 0; i < count; ++i) {
-    AppendCell(cells[i], i + 1 == count, csv);
+void AppendRow(const TableRow& cells, std::wstring& csv) {
+  for (std::size_t i = 0; i < cells.size(); ++i) {
+    AppendCell(cells[i], i + 1 == cells.size(), csv);
   }
 }
 
@@ -137,51 +137,36 @@ void OrderReports(std::vector<MergedReport>& reports, bool latestOnly) {
   reports.swap(latest);
 }
 
-void AppendCsvHeader(std::wstring& csv) {
-  const std::wstring titles[] = {Title(kDriverLabel), Title(kDeviceNameLabel), Title(kDeviceTypeLabel),
-                                 Title(kFirstUsedLabel), Title(kLastUsedLabel)};
-  const std::wstring_view cells[] = {L"電腦",   L"使用者", L"報告時間", L"記錄種類", titles[0],
-                                     L"廠商",   L"產品",   L"版本",     titles[1],   titles[2],
-                                     titles[3], titles[4], L"檔案"};
-  AppendRow(cells, std::size(cells), csv);
+const TableRow& TableHeader() {
+  static const std::wstring titles[] = {Title(kDriverLabel), Title(kDeviceNameLabel), Title(kDeviceTypeLabel),
+                                        Title(kFirstUsedLabel), Title(kLastUsedLabel)};
+  static const TableRow header = {L"電腦", L"使用者", L"報告時間", L"記錄種類", titles[0], L"廠商", L"產品",
+                                  L"版本", titles[1], titles[2],   titles[3],   titles[4], L"檔案"};
+  return header;
 }
 
-void AppendCsvRows(const MergedReport& report, std::wstring& csv) {
+void VisitTableRows(const MergedReport& report, const std::function<void(const TableRow&)>& visit) {
   const ReportContent& content = report.content;
   if (content.records.empty()) {
     // A report without records still shows that its computer was looked at.
-    const std::wstring_view cells[] = {report.name.computer,
-                                       report.name.user,
-                                       report.name.time,
-                                       kNoRecordKindName,
-                                       L"",
-                                       L"",
-                                       L"",
-                                       L"",
-                                       L"",
-                                       L"",
-                                       L"",
-                                       L"",
-                                       report.file};
-    AppendRow(cells, std::size(cells), csv);
+    visit({report.name.computer, report.name.user, report.name.time, kNoRecordKindName, L"", L"", L"", L"",
+           L"", L"", L"", L"", report.file});
     return;
   }
   for (const ReportRecord& record : content.records) {
     const std::wstring_view key = content.Field(record, ReportField::kDeviceKeyName);
     const DeviceKeyParts parts = SplitDeviceKeyName(key);
-    const std::wstring_view cells[] = {report.name.computer,
-                                       report.name.user,
-                                       report.name.time,
-                                       KindName(record.kind),
-                                       key,
-                                       parts.vendor,
-                                       parts.product,
-                                       parts.revision,
-                                       content.Field(record, ReportField::kFriendlyName),
-                                       content.Field(record, ReportField::kDescription),
-                                       content.Field(record, ReportField::kFirstUsed),
-                                       content.Field(record, ReportField::kLastUsed),
-                                       report.file};
-    AppendRow(cells, std::size(cells), csv);
+    visit({report.name.computer, report.name.user, report.name.time, KindName(record.kind), key, parts.vendor,
+           parts.product, parts.revision, content.Field(record, ReportField::kFriendlyName),
+           content.Field(record, ReportField::kDescription), content.Field(record, ReportField::kFirstUsed),
+           content.Field(record, ReportField::kLastUsed), report.file});
   }
+}
+
+void AppendCsvHeader(std::wstring& csv) {
+  AppendRow(TableHeader(), csv);
+}
+
+void AppendCsvRows(const MergedReport& report, std::wstring& csv) {
+  VisitTableRows(report, [&csv](const TableRow& cells) { AppendRow(cells, csv); });
 }

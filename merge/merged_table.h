@@ -1,5 +1,7 @@
 #pragma once
 
+#include <array>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,10 +21,35 @@ struct MergedReport {
 // of them when several share its newest minute).
 void OrderReports(std::vector<MergedReport>& reports, bool latestOnly);
 
-// The table as CSV (RFC 4180, CR LF after every row): a header row, then one row per record, and one row
-// of its own for a report without records, so that its computer is in the table too. A cell that a
-// spreadsheet would take for a formula (starting with '=', '+', '-', '@', a tab or a CR) is written
-// after an apostrophe, so that it shows as text: device names are chosen by whoever builds the device.
+// The table's columns, in their order.
+enum TableColumn {
+  kComputerColumn,
+  kUserColumn,
+  kReportTimeColumn,  // "YYYY-MM-DD hh:mm"
+  kKindColumn,
+  kDeviceKeyColumn,
+  kVendorColumn,
+  kProductColumn,
+  kRevisionColumn,
+  kFriendlyNameColumn,
+  kDescriptionColumn,
+  kFirstUsedColumn,  // "YYYY-MM-DD hh:mm:ss" or empty, as the last use
+  kLastUsedColumn,
+  kFileColumn,
+  kTableColumnCount
+};
+// A row's cells, views into the report and the header's texts, valid while they live.
+using TableRow = std::array<std::wstring_view, kTableColumnCount>;
+
+// The table's rows, which its CSV and its workbook both hold: the header row, then of each report one
+// row per record, and one row of its own for a report without records, so that its computer is in the
+// table too.
+const TableRow& TableHeader();
+void VisitTableRows(const MergedReport& report, const std::function<void(const TableRow&)>& visit);
+
+// The table as CSV (RFC 4180, CR LF after every row). A cell that a spreadsheet would take for a formula
+// (starting with '=', '+', '-', '@', a tab or a CR) is written after an apostrophe, so that it shows as
+// text: device names are chosen by whoever builds the device.
 void AppendCsvHeader(std::wstring& csv);
 void AppendCsvRows(const MergedReport& report, std::wstring& csv);
 

@@ -9,6 +9,7 @@
 #include <set>
 #include <utility>
 
+#include "merge/report_files.h"
 #include "registry/ascii.h"
 #include "report/report_format.h"
 
@@ -493,11 +494,7 @@ void AppendNotMerged(const std::vector<NotMergedFile>& notMerged, std::wstring& 
 }  // namespace
 
 std::wstring OverviewPagePath(const std::wstring& tablePath) {
-  const std::size_t separator = tablePath.find_last_of(L"\\/:");
-  const std::size_t nameBegin = separator == std::wstring::npos ? 0 : separator + 1;
-  const std::size_t dot = tablePath.find_last_of(L'.');
-  const bool extension = dot != std::wstring::npos && dot >= nameBegin;
-  return tablePath.substr(0, extension ? dot : tablePath.size()) + L".html";
+  return WithExtension(tablePath, L".html");
 }
 
 bool IsCalendarDay(std::wstring_view day) {

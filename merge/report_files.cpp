@@ -31,6 +31,14 @@ std::wstring JoinPath(const std::wstring& folder, const wchar_t* name) {
   return separated ? folder + name : folder + L'\\' + name;
 }
 
+std::wstring WithExtension(const std::wstring& path, const wchar_t* extension) {
+  const std::size_t separator = path.find_last_of(L"\\/:");
+  const std::size_t nameBegin = separator == std::wstring::npos ? 0 : separator + 1;
+  const std::size_t dot = path.find_last_of(L'.');
+  const bool hasExtension = dot != std::wstring::npos && dot >= nameBegin;
+  return path.substr(0, hasExtension ? dot : path.size()) + extension;
+}
+
 PathKind KindOfPath(const std::wstring& path) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
