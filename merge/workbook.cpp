@@ -17,8 +17,8 @@ constexpr char kMainNamespace[] = "http://schemas.openxmlformats.org/spreadsheet
 constexpr char kRelationshipsNamespace[] =
     "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
 
-// The cell formats of styles.xml, by their place in its cellXfs.
-enum CellStyle { kPlainStyle, kHeaderStyle, kMinuteTimeStyle, kSecondTimeStyle, kTextStyle };
+// The cell formats of styles.xml, by their place in its cellXfs. A text cell needs none: its type says it.
+enum CellStyle { kTextStyle, kHeaderStyle, kMinuteTimeStyle, kSecondTimeStyle };
 
 constexpr char kStyles[] =
     "<styleSheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
@@ -30,13 +30,12 @@ constexpr char kStyles[] =
     "<fill><patternFill patternType=\"gray125\"/></fill></fills>"
     "<borders count=\"1\"><border><left/><right/><top/><bottom/><diagonal/></border></borders>"
     "<cellStyleXfs count=\"1\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\"/></cellStyleXfs>"
-    "<cellXfs count=\"5\">"
+    "<cellXfs count=\"4\">"
     "<xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\"/>"
     "<xf numFmtId=\"49\" fontId=\"1\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyFont=\"1\" "
     "applyNumberFormat=\"1\"/>"
     "<xf numFmtId=\"164\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>"
     "<xf numFmtId=\"165\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>"
-    "<xf numFmtId=\"49\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>"
     "</cellXfs>"
     "<cellStyles count=\"1\"><cellStyle name=\"Normal\" xfId=\"0\" builtinId=\"0\"/></cellStyles>"
     "</styleSheet>";
@@ -209,11 +208,24 @@ bool SpreadsheetTime(std::wstring_view text, std::string& serial) {
 }
 
 void AppendCellText(std::wstring_view text, std::string& xml) {
-  for (std::size_t at = 0; at < text.size(); ++at) {
+  for (std::size_t at = 0; at < text.size();) {
+    // A run of ASCII that stands as it is, copied in one piece: most of a table's text.
+    std::size_t end = at;
+    while (end < text.size() && text[end] >= 0x20 && text[end] < 0x7F && text[end] != L'&' &&
+           text[end] != L'<' && text[end] != L'>' && text[end] != L'_') {
+      ++end;
+    }
+    if (end > at) {
+      const std::size_t size = xml.size();
+      xml.resize(size + (end - at));
+      for (std::size_t i = at; i < end; ++i) {
+        xml[size + (i - at)] = static_cast<char>(text[i]);
+      }
+      at = end;
+      continue;
+    }
     const unsigned unit = static_cast<unsigned>(text[at]) & 0xFFFF;
-    if (unit >= 0x20 && unit < 0x7F && unit != '&' && unit != '<' && unit != '>' && unit != '_') {
-      xml += static_cast<char>(unit);
-    } else if (unit == '&') {
+    if (unit == '&') {
       xml += "&amp;";
     } else if (unit == '<') {
       xml += "&lt;";
@@ -236,6 +248,7 @@ void AppendCellText(std::wstring_view text, std::string& xml) {
     } else {
       AppendUtf8(unit, xml);
     }
+    ++at;
   }
 }
 
@@ -288,27 +301,35 @@ bool TableWorkbook::AddRow(const TableRow& cells) {
 void TableWorkbook::AppendRow(const TableRow& cells, bool header) {
   ++sheetRows_;
   const std::string row = Number(sheetRows_);
-  xml_ += "<row r=\"" + row + "\">";
+  xml_ += "<row r=\"";
+  xml_ += row;
+  xml_ += "\">";
   std::string serial;
   for (int column = 0; column < kTableColumnCount; ++column) {
     const std::wstring_view text = cells[static_cast<std::size_t>(column)];
     if (text.empty()) {
       continue;
     }
-    const CellStyle style = header ? kHeaderStyle : LayoutOf(column).style;
     xml_ += "<c r=\"";
     xml_ += kColumnLetters[column];
     xml_ += row;
-    const bool time = style != kTextStyle && style != kHeaderStyle && SpreadsheetTime(text, serial);
-    xml_ += "\" s=\"";
-    xml_ += static_cast<char>('0' + (time || header ? style : kTextStyle));
-    if (time) {
-      xml_ += "\"><v>" + serial + "</v></c>";
-    } else {
-      xml_ += "\" t=\"inlineStr\"><is><t xml:space=\"preserve\">";
-      AppendCellText(text, xml_);
-      xml_ += "</t></is></c>";
+    const CellStyle style = header ? kHeaderStyle : LayoutOf(column).style;
+    if (style != kTextStyle && style != kHeaderStyle && SpreadsheetTime(text, serial)) {
+      xml_ += "\" s=\"";
+      xml_ += static_cast<char>('0' + style);
+      xml_ += "\"><v>";
+      xml_ += serial;
+      xml_ += "</v></c>";
+      continue;
     }
+    xml_ += header ? "\" s=\"1\" t=\"inlineStr\"><is>" : "\" t=\"inlineStr\"><is>";
+    // Whitespace at either end is kept only where the text says so.
+    const auto space = [](wchar_t unit) {
+      return unit == L' ' || unit == L'\t' || unit == L'\n' || unit == L'\r';
+    };
+    xml_ += space(text.front()) || space(text.back()) ? "<t xml:space=\"preserve\">" : "<t>";
+    AppendCellText(text, xml_);
+    xml_ += "</t></is></c>";
   }
   xml_ += "</row>";
   Flush(false);
