@@ -17,6 +17,7 @@
 #include "merge/report_files.h"
 #include "merge/report_name.h"
 #include "merge/report_reader.h"
+#include "merge/workbook.h"
 
 const wchar_t kMergeHelp[] =
     L"vestigia-merge：把多台電腦的 USB 大量存取裝置使用記錄報告合併成一個 CSV 表格。\r\n"
@@ -41,8 +42,13 @@ const wchar_t kMergeHelp[] =
     L"因此 -o 不可用 .html 結尾）。頁中有電腦、報告與記錄的數目，每台電腦一列，使用時間軸，\r\n"
     L"裝置型號及用過的電腦，以及未合併的檔案；不含程式碼，也不連到外部，可離線開啟、寄送與列印。\r\n"
     L"\r\n"
+    L"概況頁之後再寫一個活頁簿（Excel、LibreOffice 等試算表都能開啟）：檔名同表格，副檔名換成 .xlsx\r\n"
+    L"（因此 -o 也不可用 .xlsx 結尾）。工作表「USB 裝置記錄」的欄與列同表格，標題列粗體、凍結，\r\n"
+    L"可篩選；報告時間與使用時間是日期儲存格，其餘都是照錄原文的文字（1.00 仍是 1.00）。\r\n"
+    L"超過 1,048,575 列時接續寫在「USB 裝置記錄 (2)」等工作表。\r\n"
+    L"\r\n"
     L"結束代碼：0 全部合併；1 有檔案未合併（已列出）；2 沒有合併任何報告、參數錯誤，\r\n"
-    L"或未寫出表格或概況頁（表格已寫出時仍保留）。\r\n";
+    L"或未寫出表格、概況頁或活頁簿（已寫出的仍保留）。\r\n";
 
 namespace {
 
@@ -185,6 +191,13 @@ const std::wstring* FileThatOutputReplaces(const std::vector<std::wstring>& file
   return nullptr;
 }
 
+// Writes the workbook whole or not at all, a row at a time.
+bool WriteWorkbook(const std::wstring& path, const MergedReports& merged) {
+  TableWorkbook workbook(path);
+  ForEachTableRow(merged, [&workbook](const TableRow& row) { workbook.AddRow(row); });
+  return workbook.Commit();
+}
+
 }  // namespace
 
 bool ReadMergeArguments(const std::vector<std::wstring>& arguments, MergeOptions& options,
@@ -217,6 +230,11 @@ bool ReadMergeArguments(const std::vector<std::wstring>& arguments, MergeOptions
   if (!options.output.empty() &&
       FileIdentity(OverviewPagePath(options.output)).SameFileAs(FileIdentity(options.output))) {
     error = L"-o 的檔名與概況頁的檔名（副檔名換成 .html）相同，請換一個檔名。";
+    return false;
+  }
+  if (!options.output.empty() &&
+      FileIdentity(WorkbookPath(options.output)).SameFileAs(FileIdentity(options.output))) {
+    error = L"-o 的檔名與活頁簿的檔名（副檔名換成 .xlsx）相同，請換一個檔名。";
     return false;
   }
   if (!options.help && options.inputs.empty()) {
@@ -271,8 +289,8 @@ int MergeReports(const MergeOptions& options, const std::function<void(const std
   const std::wstring output = !options.output.empty()
                                   ? options.output
                                   : DefaultOutputPath(!firstFolder.empty() ? firstFolder : firstFileFolder);
-  const std::wstring page = OverviewPagePath(output);
-  for (const std::wstring& name : {output, page}) {
+  const std::wstring page = OverviewPagePath(output), workbook = WorkbookPath(output);
+  for (const std::wstring& name : {output, page, workbook}) {
     if (const std::wstring* replaced = FileThatOutputReplaces(files, keys, FileIdentity(name))) {
       say(L"輸出檔會取代要合併的檔案 " + *replaced + L"，請用 -o 指定另一個檔名。");
       return kMergeFailed;
@@ -327,7 +345,9 @@ int MergeReports(const MergeOptions& options, const std::function<void(const std
   // Both outcomes' lines are made before the page, so that saying either needs no memory that the page may
   // have used up.
   const std::wstring pageWritten = L"概況頁：" + page,
-                     pageNotWritten = L"無法寫出概況頁（表格已寫出）：" + page;
+                     pageNotWritten = L"無法寫出概況頁（表格已寫出）：" + page,
+                     workbookWritten = L"活頁簿：" + workbook,
+                     workbookNotWritten = L"無法寫出活頁簿（表格與概況頁已寫出）：" + workbook;
   if (!WriteTable(output, merged)) {
     say(L"無法寫出表格：" + output);
     return kMergeFailed;
@@ -342,5 +362,10 @@ int MergeReports(const MergeOptions& options, const std::function<void(const std
     return kMergeFailed;
   }
   say(pageWritten);
+  if (!WriteWorkbook(workbook, merged)) {
+    say(workbookNotWritten);
+    return kMergeFailed;
+  }
+  say(workbookWritten);
   return notMerged.empty() ? kMergeAllMerged : kMergeSomeNotMerged;
 }

@@ -98,7 +98,22 @@ class MergedReports {
 // The table: a header row, then one row per record, and one row of its own for a report without records,
 // so that its computer is in the table too. A row is its cells in column order, as views valid while the
 // reports live. Every writer of the table takes its rows from here.
-constexpr std::size_t kTableColumnCount = 13;
+enum TableColumn {
+  kComputerColumn,
+  kUserColumn,
+  kReportTimeColumn,  // "YYYY-MM-DD hh:mm"
+  kKindColumn,
+  kDeviceKeyColumn,
+  kVendorColumn,
+  kProductColumn,
+  kRevisionColumn,
+  kFriendlyNameColumn,
+  kDescriptionColumn,
+  kFirstUsedColumn,  // "YYYY-MM-DD hh:mm:ss" or empty, as the last use
+  kLastUsedColumn,
+  kFileColumn,
+  kTableColumnCount
+};
 using TableRow = std::array<std::wstring_view, kTableColumnCount>;
 const TableRow& TableHeader();
 // Calls `visit` with each row after the header, in the table's order (the reports as Order left them).

@@ -10,6 +10,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "merge/report_files.h"
 #include "registry/ascii.h"
 #include "report/report_format.h"
 
@@ -501,17 +502,7 @@ void AppendNotMerged(const std::vector<NotMergedFile>& notMerged, std::wstring& 
 }  // namespace
 
 std::wstring OverviewPagePath(const std::wstring& tablePath) {
-  const std::size_t separator = tablePath.find_last_of(L"\\/:");
-  const std::size_t nameBegin = separator == std::wstring::npos ? 0 : separator + 1;
-  // Windows drops a name's trailing blanks and dots: "merged.html " and "merged.HTML." name merged.html.
-  std::size_t nameEnd = tablePath.size();
-  while (nameEnd > nameBegin && (tablePath[nameEnd - 1] == L' ' || tablePath[nameEnd - 1] == L'.')) {
-    --nameEnd;
-  }
-  const std::wstring stored = tablePath.substr(0, nameEnd > nameBegin ? nameEnd : tablePath.size());
-  const std::size_t dot = stored.find_last_of(L'.');
-  const bool extension = dot != std::wstring::npos && dot >= nameBegin;
-  return stored.substr(0, extension ? dot : stored.size()) + L".html";
+  return WithExtension(tablePath, L".html");
 }
 
 bool IsCalendarDay(std::wstring_view day) {

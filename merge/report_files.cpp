@@ -34,6 +34,20 @@ std::wstring JoinPath(const std::wstring& folder, const wchar_t* name) {
   return separated ? folder + name : folder + L'\\' + name;
 }
 
+std::wstring WithExtension(const std::wstring& path, const wchar_t* extension) {
+  const std::size_t separator = path.find_last_of(L"\\/:");
+  const std::size_t nameBegin = separator == std::wstring::npos ? 0 : separator + 1;
+  // Windows drops a name's trailing blanks and dots: "merged.csv " and "merged.CSV." name merged.csv.
+  std::size_t nameEnd = path.size();
+  while (nameEnd > nameBegin && (path[nameEnd - 1] == L' ' || path[nameEnd - 1] == L'.')) {
+    --nameEnd;
+  }
+  const std::wstring stored = path.substr(0, nameEnd > nameBegin ? nameEnd : path.size());
+  const std::size_t dot = stored.find_last_of(L'.');
+  const bool hasExtension = dot != std::wstring::npos && dot >= nameBegin;
+  return stored.substr(0, hasExtension ? dot : stored.size()) + extension;
+}
+
 PathKind KindOfPath(const std::wstring& path) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {

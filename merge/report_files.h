@@ -11,6 +11,11 @@
 // as a drive's root).
 std::wstring JoinPath(const std::wstring& folder, const wchar_t* name);
 
+// `path` with the extension of its file name (what follows its last '.', if any, never a folder's) replaced
+// by `extension` (".html"), or with `extension` added when it has none; the name as Windows stores it, its
+// trailing blanks and dots dropped.
+std::wstring WithExtension(const std::wstring& path, const wchar_t* extension);
+
 // What a command-line path names.
 enum class PathKind { kMissing, kFile, kFolder };
 PathKind KindOfPath(const std::wstring& path);

@@ -1,14 +1,15 @@
 #!/usr/bin/env python3
 """run_merge.py EXE CASE WORK: lays down in WORK the files that CASE/files names, runs the report merger EXE
 there under Wine with the arguments that CASE/options gives, and checks its exit code, what it printed
-(CASE/summary.txt), the table it wrote (CASE/expected.csv) byte for byte and its overview page in a browser
-(CASE/page.txt); with several argument lists, each run must give the same bytes. See
-tests/merge_cases/README.md."""
+(CASE/summary.txt), the table it wrote (CASE/expected.csv) byte for byte, its overview page in a browser
+(CASE/page.txt) and its workbook in a spreadsheet (against CASE/expected.csv); with several argument lists,
+each run must give the same bytes. See tests/merge_cases/README.md."""
 
-import os, pathlib, shutil, subprocess, sys
+import os, pathlib, re, shutil, subprocess, sys
 from urllib.parse import unquote
 from run_case import LOCALES, TOOLS
 from page_facts import check_page
+from workbook_facts import check_workbook
 
 PROGRAM_CASES = pathlib.Path(__file__).resolve().parent / "cases"
 
@@ -44,7 +45,7 @@ def main(exe, case, work):
         failures += run(exe, case, work, work / ("run%d" % number), options, [unquote(a) for a in args.split(",")],
                         written)
     if len(written) > 1:
-        failures.append("the argument lists gave different tables or pages")
+        failures.append("the argument lists gave different tables, pages or workbooks")
     print("\n".join(failures) or "%s: passed" % case.name)
     return 1 if failures else 0
 
@@ -62,23 +63,34 @@ def run(exe, case, work, folder, options, args, written):
         failures.append("exit code %d, expected %s" % (run.returncode, options.get("exit", "0")))
     outputs = sorted(folder.glob(options["output"]))
     pages = [] if options.get("page") == "-" else sorted(folder.glob(options.get("page", "merged.html")))
-    shown = [str(f[0].relative_to(folder)).replace("/", "\\") if f else "?" for f in (outputs, pages)]
+    books = [] if "-" in (options.get("page"), options.get("book")) else sorted(
+        folder.glob(options.get("book", re.sub(r"\.csv$", ".xlsx", options["output"]))))
+    shown = [str(f[0].relative_to(folder)).replace("/", "\\") if f else "?" for f in (outputs, pages, books)]
     said = run.stdout.decode("cp" + codepage, "replace").replace("\r\n", "\n")
-    if said != (case / "summary.txt").read_text("utf-8").replace("{output}", shown[0]).replace("{page}", shown[1]):
+    summary = (case / "summary.txt").read_text("utf-8")
+    if said != summary.replace("{output}", shown[0]).replace("{page}", shown[1]).replace("{book}", shown[2]):
         failures.append("it printed:\n" + said)
+    expected = None
     if (case / "expected.csv").exists():
         expected = b"\xef\xbb\xbf" + (case / "expected.csv").read_bytes().replace(b"\n", b"\r\n")
         if len(outputs) != 1 or outputs[0].read_bytes() != expected:
             failures.append("the table differs from expected.csv; see %s" % (outputs or ["(none written)"])[0])
+        if not books and "-" not in (options.get("page"), options.get("book")):
+            failures.append("no workbook was written")
     elif not (case / "page.txt").exists() and snapshot(folder) != before:
         failures.append("files changed although no table was to be written")
     if options.get("page") == "-":
         failures += ["a page was written: %s" % p for p in folder.rglob("*.html")]
     elif (case / "page.txt").exists() and len(pages) != 1:
         failures.append("not one page where one was expected: %s" % pages)
+    if not books:
+        failures += ["a workbook was written: %s" % p for p in folder.rglob("*.xlsx")]
+    for book in books:
+        failures += check_workbook(book, expected, work)
     for page in pages:
         failures += check_page(page, case / "page.txt")
-        written.add((outputs[0].read_bytes() if outputs else b"", page.read_bytes()))
+        written.add((outputs[0].read_bytes() if outputs else b"", page.read_bytes(),
+                     books[0].read_bytes() if books else b""))
     if any(not p.is_symlink() for p in folder.rglob("*.partial")):  # Wine cannot remove a link to /dev/full
         failures.append("a partial table or page was left behind")
     return failures

@@ -8,13 +8,14 @@ export DEBIAN_FRONTEND=noninteractive
 
 packages=(
   cmake ninja-build python3
-  g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-posix binutils-mingw-w64
+  g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-posix binutils-mingw-w64 libz-mingw-w64-dev
   googletest
   wine wine64 wine32:i386
   xvfb xdotool imagemagick fonts-wqy-zenhei
   icoutils file
   openssl osslsigncode
   chromium
+  libreoffice-calc-nogui
 )
 
 install_missing() {

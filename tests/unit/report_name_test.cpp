@@ -10,6 +10,7 @@
 #include "merge/overview_page.h"
 #include "merge/report_name.h"
 #include "merge/report_reader.h"
+#include "merge/workbook.h"
 
 namespace {
 
@@ -104,20 +105,25 @@ TEST(MergedTable, DeviceKeyNameParts) {
 
 }  // namespace
 
-// The page's name beside the table's, and the arguments that name the page or the audit period wrongly.
+// The page's and the workbook's names beside the table's, and the arguments that name either or the audit
+// period wrongly.
 TEST(MergeArguments, PageNameAndAuditPeriod) {
   const struct {
     std::vector<std::wstring> arguments;
     bool accepted;
     const wchar_t* page = L"";  // of the -o name, when accepted
+    const wchar_t* book = L"";
   } cases[] = {
-      {{L"-o", L"audit.csv", L"r"}, true, L"audit.html"},
-      {{L"-o", L"audit", L"r"}, true, L"audit.html"},
-      {{L"-o", L"v1.2\\audit", L"r"}, true, L"v1.2\\audit.html"},
-      {{L"-o", L"a.b.csv", L"r"}, true, L"a.b.html"},
-      {{L"-o", L"audit.htm", L"r"}, true, L"audit.html"},
+      {{L"-o", L"audit.csv", L"r"}, true, L"audit.html", L"audit.xlsx"},
+      {{L"-o", L"audit", L"r"}, true, L"audit.html", L"audit.xlsx"},
+      {{L"-o", L"v1.2\\audit", L"r"}, true, L"v1.2\\audit.html", L"v1.2\\audit.xlsx"},
+      {{L"-o", L"a.b.csv", L"r"}, true, L"a.b.html", L"a.b.xlsx"},
+      {{L"-o", L"audit.htm", L"r"}, true, L"audit.html", L"audit.xlsx"},
+      {{L"-o", L"audit.xls", L"r"}, true, L"audit.html", L"audit.xlsx"},
       {{L"-o", L"audit.html", L"r"}, false},
       {{L"-o", L"AUDIT.HTML", L"r"}, false},
+      {{L"-o", L"audit.xlsx", L"r"}, false},
+      {{L"-o", L"Audit.XLSX", L"r"}, false},
       {{L"--since", L"2024-02-29", L"r"}, true},
       {{L"--since", L"2000-02-29", L"r"}, true},
       {{L"--since", L"2023-02-29", L"r"}, false},
@@ -139,6 +145,7 @@ TEST(MergeArguments, PageNameAndAuditPeriod) {
     EXPECT_EQ(error.empty(), c.accepted) << named;
     if (c.accepted && !options.output.empty()) {
       EXPECT_EQ(OverviewPagePath(options.output), c.page) << named;
+      EXPECT_EQ(WorkbookPath(options.output), c.book) << named;
     }
   }
 }

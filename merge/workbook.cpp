@@ -1,0 +1,401 @@
+#include "merge/workbook.h"
+
+#include <cstdint>
+
+#include "merge/report_files.h"
+
+namespace {
+
+constexpr char kSheetName[] = "USB 裝置記錄";
+constexpr char kColumnLetters[] = "ABCDEFGHIJKLM";
+static_assert(sizeof(kColumnLetters) - 1 == kTableColumnCount, "a letter per column");
+// Sheet XML gathered before it is handed to the ZIP.
+constexpr std::size_t kXmlPieceBytes = 1 << 16;
+
+constexpr char kXmlDeclaration[] = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n";
+constexpr char kMainNamespace[] = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+constexpr char kRelationshipsNamespace[] =
+    "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+
+// The cell formats of styles.xml, by their place in its cellXfs. A text cell needs none: its type says it.
+enum CellStyle { kTextStyle, kHeaderStyle, kMinuteTimeStyle, kSecondTimeStyle };
+
+constexpr char kStyles[] =
+    "<styleSheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
+    "<numFmts count=\"2\"><numFmt numFmtId=\"164\" formatCode=\"yyyy-mm-dd hh:mm\"/>"
+    "<numFmt numFmtId=\"165\" formatCode=\"yyyy-mm-dd hh:mm:ss\"/></numFmts>"
+    "<fonts count=\"2\"><font><sz val=\"11\"/><name val=\"Calibri\"/><family val=\"2\"/></font>"
+    "<font><b/><sz val=\"11\"/><name val=\"Calibri\"/><family val=\"2\"/></font></fonts>"
+    "<fills count=\"2\"><fill><patternFill patternType=\"none\"/></fill>"
+    "<fill><patternFill patternType=\"gray125\"/></fill></fills>"
+    "<borders count=\"1\"><border><left/><right/><top/><bottom/><diagonal/></border></borders>"
+    "<cellStyleXfs count=\"1\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\"/></cellStyleXfs>"
+    "<cellXfs count=\"4\">"
+    "<xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\"/>"
+    "<xf numFmtId=\"49\" fontId=\"1\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyFont=\"1\" "
+    "applyNumberFormat=\"1\"/>"
+    "<xf numFmtId=\"164\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>"
+    "<xf numFmtId=\"165\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>"
+    "</cellXfs>"
+    "<cellStyles count=\"1\"><cellStyle name=\"Normal\" xfId=\"0\" builtinId=\"0\"/></cellStyles>"
+    "</styleSheet>";
+
+// A column's width in characters (a CJK character takes two), fit for what it holds, and the style of
+// its cells: times are dates that sort and filter, everything else is text.
+struct ColumnLayout {
+  int width;
+  CellStyle style;
+};
+ColumnLayout LayoutOf(int column) {
+  switch (static_cast<TableColumn>(column)) {
+    case kComputerColumn:
+      return {17, kTextStyle};
+    case kUserColumn:
+      return {14, kTextStyle};
+    case kReportTimeColumn:
+      return {17, kMinuteTimeStyle};
+    case kKindColumn:
+      return {12, kTextStyle};
+    case kDeviceKeyColumn:
+      return {50, kTextStyle};
+    case kVendorColumn:
+      return {14, kTextStyle};
+    case kProductColumn:
+      return {24, kTextStyle};
+    case kRevisionColumn:
+      return {8, kTextStyle};
+    case kFriendlyNameColumn:
+      return {40, kTextStyle};
+    case kDescriptionColumn:
+      return {16, kTextStyle};
+    case kFirstUsedColumn:
+    case kLastUsedColumn:
+      return {20, kSecondTimeStyle};
+    case kFileColumn:
+    case kTableColumnCount:
+      break;
+  }
+  return {70, kTextStyle};
+}
+
+std::string Number(std::uint64_t value) {
+  char reversed[24];
+  int digits = 0;
+  do {
+    reversed[digits++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value > 0);
+  std::string text;
+  while (digits > 0) {
+    text += reversed[--digits];
+  }
+  return text;
+}
+
+std::string SheetName(std::size_t sheet) {
+  return sheet == 1 ? std::string(kSheetName) : std::string(kSheetName) + " (" + Number(sheet) + ")";
+}
+
+std::string SheetPart(std::size_t sheet) {
+  return "worksheets/sheet" + Number(sheet) + ".xml";
+}
+
+// Days from 1970-01-01 to the day of the proleptic Gregorian calendar.
+std::int64_t DaysFromCivil(std::int64_t year, unsigned month, unsigned day) {
+  year -= month <= 2;
+  const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
+  const unsigned yearOfEra = static_cast<unsigned>(year - era * 400);
+  const unsigned dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+  const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  return era * 146097 + static_cast<std::int64_t>(dayOfEra) - 719468;
+}
+
+bool IsLeapYear(int year) {
+  return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+void AppendUtf8(std::uint32_t code, std::string& xml) {
+  if (code < 0x80) {
+    xml += static_cast<char>(code);
+  } else if (code < 0x800) {
+    xml += static_cast<char>(0xC0 | (code >> 6));
+    xml += static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    xml += static_cast<char>(0xE0 | (code >> 12));
+    xml += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    xml += static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    xml += static_cast<char>(0xF0 | (code >> 18));
+    xml += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    xml += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    xml += static_cast<char>(0x80 | (code & 0x3F));
+  }
+}
+
+void AppendEscape(unsigned unit, std::string& xml) {
+  static const char kHex[] = "0123456789ABCDEF";
+  xml += "_x";
+  for (int shift = 12; shift >= 0; shift -= 4) {
+    xml += kHex[(unit >> shift) & 0xF];
+  }
+  xml += '_';
+}
+
+bool IsHexDigit(wchar_t unit) {
+  return (unit >= L'0' && unit <= L'9') || (unit >= L'a' && unit <= L'f') || (unit >= L'A' && unit <= L'F');
+}
+
+// Whether "_xHHHH_" begins at `at`.
+bool EscapeAt(std::wstring_view text, std::size_t at) {
+  if (at + 7 > text.size() || text[at] != L'_' || text[at + 1] != L'x' || text[at + 6] != L'_') {
+    return false;
+  }
+  for (std::size_t i = at + 2; i < at + 6; ++i) {
+    if (!IsHexDigit(text[i])) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+std::wstring WorkbookPath(const std::wstring& tablePath) {
+  return WithExtension(tablePath, L".xlsx");
+}
+
+bool SpreadsheetTime(std::wstring_view text, std::string& serial) {
+  static constexpr wchar_t kLayout[] = L"dddd-dd-dd dd:dd:dd";
+  static constexpr std::size_t kMinuteUnits = 16, kSecondUnits = 19;
+  if (text.size() != kMinuteUnits && text.size() != kSecondUnits) {
+    return false;
+  }
+  int parts[6] = {};
+  for (std::size_t at = 0, part = 0; at < text.size(); ++at) {
+    if (kLayout[at] != L'd') {
+      if (text[at] != kLayout[at]) {
+        return false;
+      }
+      ++part;
+    } else if (text[at] < L'0' || text[at] > L'9') {
+      return false;
+    } else {
+      parts[part] = parts[part] * 10 + (text[at] - L'0');
+    }
+  }
+  static constexpr int kMonthDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const int year = parts[0], month = parts[1], day = parts[2];
+  if (year < 1900 || year > 9999 || (year == 1900 && month < 3) || month < 1 || month > 12 || day < 1 ||
+      day > kMonthDays[month - 1] + (month == 2 && IsLeapYear(year)) || parts[3] > 23 || parts[4] > 59 ||
+      parts[5] > 59) {
+    return false;
+  }
+  const std::int64_t days = DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) -
+                            DaysFromCivil(1899, 12, 30);
+  serial = Number(static_cast<std::uint64_t>(days));
+  // The fraction to twelve places, a few nanoseconds at most from the second: no float, so the same
+  // text always gives the same digits.
+  const std::uint64_t seconds = static_cast<std::uint64_t>(parts[3] * 3600 + parts[4] * 60 + parts[5]);
+  std::uint64_t fraction = (seconds * 1000000000000ull + 43200) / 86400;
+  if (fraction > 0) {
+    std::string digits = Number(fraction);
+    digits.insert(0, 12 - digits.size(), '0');
+    digits.erase(digits.find_last_not_of('0') + 1);
+    serial += '.';
+    serial += digits;
+  }
+  return true;
+}
+
+void AppendCellText(std::wstring_view text, std::string& xml) {
+  for (std::size_t at = 0; at < text.size();) {
+    // A run of ASCII that stands as it is, copied in one piece: most of a table's text.
+    std::size_t end = at;
+    while (end < text.size() && text[end] >= 0x20 && text[end] < 0x7F && text[end] != L'&' &&
+           text[end] != L'<' && text[end] != L'>' && text[end] != L'_') {
+      ++end;
+    }
+    if (end > at) {
+      const std::size_t size = xml.size();
+      xml.resize(size + (end - at));
+      for (std::size_t i = at; i < end; ++i) {
+        xml[size + (i - at)] = static_cast<char>(text[i]);
+      }
+      at = end;
+      continue;
+    }
+    const unsigned unit = static_cast<unsigned>(text[at]) & 0xFFFF;
+    if (unit == '&') {
+      xml += "&amp;";
+    } else if (unit == '<') {
+      xml += "&lt;";
+    } else if (unit == '>') {
+      xml += "&gt;";
+    } else if (unit == '\r') {
+      xml += "&#13;";
+    } else if (unit == '_') {
+      xml += EscapeAt(text, at) ? "_x005F_" : "_";
+    } else if (unit == '\t' || unit == '\n') {
+      xml += static_cast<char>(unit);
+    } else if (unit < 0x20 || unit == 0xFFFE || unit == 0xFFFF) {
+      AppendEscape(unit, xml);
+    } else if (unit >= 0xD800 && unit <= 0xDBFF && at + 1 < text.size() &&
+               (static_cast<unsigned>(text[at + 1]) & 0xFC00) == 0xDC00) {
+      const unsigned low = static_cast<unsigned>(text[++at]) & 0x3FF;
+      AppendUtf8(0x10000 + ((unit & 0x3FF) << 10) + low, xml);
+    } else if (unit >= 0xD800 && unit <= 0xDFFF) {
+      AppendEscape(unit, xml);
+    } else {
+      AppendUtf8(unit, xml);
+    }
+    ++at;
+  }
+}
+
+TableWorkbook::TableWorkbook(const std::wstring& path, std::size_t maxSheetRows)
+    : zip_(path), maxSheetRows_(maxSheetRows < 2 ? 2 : maxSheetRows), sheets_(0), sheetRows_(0), ok_(true) {
+  BeginSheet();
+}
+
+void TableWorkbook::BeginSheet() {
+  ++sheets_;
+  sheetRows_ = 0;
+  ok_ = ok_ && zip_.BeginEntry("xl/" + SheetPart(sheets_));
+  xml_ = kXmlDeclaration;
+  xml_ += "<worksheet xmlns=\"";
+  xml_ += kMainNamespace;
+  xml_ += "\" xmlns:r=\"";
+  xml_ += kRelationshipsNamespace;
+  xml_ += "\"><sheetViews><sheetView ";
+  xml_ += sheets_ == 1 ? "tabSelected=\"1\" " : "";
+  xml_ +=
+      "workbookViewId=\"0\"><pane ySplit=\"1\" topLeftCell=\"A2\" activePane=\"bottomLeft\" "
+      "state=\"frozen\"/>"
+      "<selection pane=\"bottomLeft\" activeCell=\"A2\" sqref=\"A2\"/></sheetView></sheetViews>"
+      "<sheetFormatPr defaultRowHeight=\"15\"/><cols>";
+  for (int column = 0; column < kTableColumnCount; ++column) {
+    const std::string number = Number(static_cast<std::uint64_t>(column + 1));
+    xml_ += "<col min=\"" + number + "\" max=\"" + number + "\" width=\"" +
+            Number(static_cast<std::uint64_t>(LayoutOf(column).width)) + "\" customWidth=\"1\"/>";
+  }
+  xml_ += "</cols><sheetData>";
+  AppendRow(TableHeader(), true);
+}
+
+void TableWorkbook::EndSheet() {
+  xml_ += "</sheetData><autoFilter ref=\"A1:";
+  xml_ += kColumnLetters[kTableColumnCount - 1];
+  xml_ += Number(sheetRows_) + "\"/></worksheet>";
+  Flush(true);
+}
+
+bool TableWorkbook::AddRow(const TableRow& cells) {
+  if (sheetRows_ == maxSheetRows_) {
+    EndSheet();
+    BeginSheet();
+  }
+  AppendRow(cells, false);
+  return ok_;
+}
+
+void TableWorkbook::AppendRow(const TableRow& cells, bool header) {
+  ++sheetRows_;
+  const std::string row = Number(sheetRows_);
+  xml_ += "<row r=\"";
+  xml_ += row;
+  xml_ += "\">";
+  std::string serial;
+  for (int column = 0; column < kTableColumnCount; ++column) {
+    const std::wstring_view text = cells[static_cast<std::size_t>(column)];
+    if (text.empty()) {
+      continue;
+    }
+    xml_ += "<c r=\"";
+    xml_ += kColumnLetters[column];
+    xml_ += row;
+    const CellStyle style = header ? kHeaderStyle : LayoutOf(column).style;
+    if (style != kTextStyle && style != kHeaderStyle && SpreadsheetTime(text, serial)) {
+      xml_ += "\" s=\"";
+      xml_ += static_cast<char>('0' + style);
+      xml_ += "\"><v>";
+      xml_ += serial;
+      xml_ += "</v></c>";
+      continue;
+    }
+    xml_ += header ? "\" s=\"1\" t=\"inlineStr\"><is>" : "\" t=\"inlineStr\"><is>";
+    // Whitespace at either end is kept only where the text says so.
+    const auto space = [](wchar_t unit) {
+      return unit == L' ' || unit == L'\t' || unit == L'\n' || unit == L'\r';
+    };
+    xml_ += space(text.front()) || space(text.back()) ? "<t xml:space=\"preserve\">" : "<t>";
+    AppendCellText(text, xml_);
+    xml_ += "</t></is></c>";
+  }
+  xml_ += "</row>";
+  Flush(false);
+}
+
+void TableWorkbook::Flush(bool all) {
+  if (all || xml_.size() >= kXmlPieceBytes) {
+    ok_ = zip_.Append(xml_) && ok_;
+    xml_.clear();
+  }
+}
+
+bool TableWorkbook::Commit() {
+  EndSheet();
+  std::string contentTypes = kXmlDeclaration, workbook = kXmlDeclaration, relationships = kXmlDeclaration;
+  contentTypes +=
+      "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
+      "<Default Extension=\"rels\" ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
+      "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
+      "<Override PartName=\"/xl/workbook.xml\" "
+      "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/>"
+      "<Override PartName=\"/xl/styles.xml\" "
+      "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml\"/>";
+  workbook += std::string("<workbook xmlns=\"") + kMainNamespace + "\" xmlns:r=\"" + kRelationshipsNamespace +
+              "\"><bookViews><workbookView activeTab=\"0\"/></bookViews><sheets>";
+  relationships += "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
+  std::string filters;
+  for (std::size_t sheet = 1; sheet <= sheets_; ++sheet) {
+    const std::string number = Number(sheet);
+    contentTypes +=
+        "<Override PartName=\"/xl/" + SheetPart(sheet) +
+        "\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml\"/>";
+    workbook +=
+        "<sheet name=\"" + SheetName(sheet) + "\" sheetId=\"" + number + "\" r:id=\"rId" + number + "\"/>";
+    relationships +=
+        "<Relationship Id=\"rId" + number +
+        "\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet\" "
+        "Target=\"" +
+        SheetPart(sheet) + "\"/>";
+    // A sheet's last row: every sheet but the last is full.
+    const std::size_t lastRow = sheet < sheets_ ? maxSheetRows_ : sheetRows_;
+    filters += "<definedName name=\"_xlnm._FilterDatabase\" localSheetId=\"" + Number(sheet - 1) +
+               "\" hidden=\"1\">'" + SheetName(sheet) + "'!$A$1:$" + kColumnLetters[kTableColumnCount - 1] +
+               "$" + Number(lastRow) + "</definedName>";
+  }
+  contentTypes += "</Types>";
+  workbook += "</sheets><definedNames>" + filters + "</definedNames></workbook>";
+  relationships += "<Relationship Id=\"rId" + Number(sheets_ + 1) +
+                   "\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/styles\" "
+                   "Target=\"styles.xml\"/></Relationships>";
+  const std::string packageRelationships =
+      std::string(kXmlDeclaration) +
+      "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+      "<Relationship Id=\"rId1\" "
+      "Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument\" "
+      "Target=\"xl/workbook.xml\"/></Relationships>";
+  const struct {
+    const char* name;
+    std::string xml;
+  } parts[] = {{"xl/workbook.xml", workbook},
+               {"xl/_rels/workbook.xml.rels", relationships},
+               {"xl/styles.xml", kXmlDeclaration + std::string(kStyles)},
+               {"_rels/.rels", packageRelationships},
+               {"[Content_Types].xml", contentTypes}};
+  for (const auto& part : parts) {
+    ok_ = ok_ && zip_.BeginEntry(part.name) && zip_.Append(part.xml);
+  }
+  return ok_ && zip_.Commit();
+}

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "merge/merged_table.h"
+#include "merge/zip_writer.h"
+
+// The workbook's path beside the table's: the table's name with its extension replaced by ".xlsx".
+std::wstring WorkbookPath(const std::wstring& tablePath);
+
+// The most rows that one sheet of a workbook holds, its header row included.
+constexpr std::size_t kMaxSheetRows = 1048576;
+
+// The table as an Office Open XML workbook (NAME.xlsx), written whole or not at all, a row at a time: each
+// row's sheet XML is deflated as it comes, so the sheet never stands whole in memory. The sheet "USB
+// 裝置記錄" holds the header (bold, frozen, under an autofilter over every row) and the rows in the order
+// given; rows beyond `maxSheetRows` continue on "USB 裝置記錄 (2)" and so on, each with the header. The
+// report time and the two uses are date-time cells (the serial number of the time as the table gives it,
+// local time), empty when the table's cell is; every other cell is a text cell with exactly the table's text.
+// The same rows give the same bytes.
+class TableWorkbook {
+ public:
+  explicit TableWorkbook(const std::wstring& path, std::size_t maxSheetRows = kMaxSheetRows);
+  TableWorkbook(const TableWorkbook&) = delete;
+  TableWorkbook& operator=(const TableWorkbook&) = delete;
+
+  bool AddRow(const TableRow& cells);
+  // Ends the last sheet, writes the workbook's other parts and renames the file to its final name.
+  bool Commit();
+
+ private:
+  void BeginSheet();
+  void EndSheet();
+  void AppendRow(const TableRow& cells, bool header);
+  // Hands what `xml_` holds to the ZIP once it is large enough, or with `all`, whatever it holds.
+  void Flush(bool all);
+
+  ZipWriter zip_;
+  std::size_t maxSheetRows_;
+  std::size_t sheets_;
+  std::size_t sheetRows_;  // rows of the current sheet so far, its header included
+  std::string xml_;
+  bool ok_;
+};
+
+// A date-time cell's value: the serial number (days since 1899-12-30, the day's fraction after the point)
+// of table time text, "YYYY-MM-DD hh:mm" or "YYYY-MM-DD hh:mm:ss". False for anything else, and for a
+// time before 1900-03-01 (spreadsheets count the days before it differently, so it would not read back
+// the same everywhere) or after 9999-12-31: those stay text.
+bool SpreadsheetTime(std::wstring_view text, std::string& serial);
+
+// Appends `text` as UTF-8 XML character data that reads back as exactly `text`: '&', '<', '>' and CR
+// (which XML would read as LF) as references; the units that XML cannot carry (C0 controls but tab and
+// LF, U+FFFE, U+FFFF, lone surrogates) as "_xHHHH_", and the '_' that begins a text "_xHHHH_" as
+// "_x005F_", so that it is not read as such an escape.
+void AppendCellText(std::wstring_view text, std::string& xml);

@@ -1,0 +1,182 @@
+#include "merge/zip_writer.h"
+
+namespace {
+
+// Fast deflate: the workbook's parts are repetitive XML, which the fastest level already shrinks several
+// times over, and a merge of many reports spends its time on reading them, not on compressing.
+constexpr int kCompressionLevel = Z_BEST_SPEED;
+// Bytes gathered before they are deflated, and the size of each piece of deflated output written.
+constexpr std::size_t kPendingBytes = 1 << 18;
+constexpr std::size_t kDeflatedBytes = 1 << 16;
+
+constexpr std::uint32_t kLocalHeaderSignature = 0x04034b50;
+constexpr std::uint32_t kDataDescriptorSignature = 0x08074b50;
+constexpr std::uint32_t kCentralHeaderSignature = 0x02014b50;
+constexpr std::uint32_t kEndSignature = 0x06054b50;
+constexpr std::uint16_t kVersion = 20;  // 2.0: deflate
+// Bit 3: the CRC and sizes follow the data, in a data descriptor.
+constexpr std::uint16_t kFlags = 0x0008;
+constexpr std::uint16_t kDeflated = 8;
+// MS-DOS time and date of every entry: 00:00:00 on 1980-01-01.
+constexpr std::uint16_t kTime = 0;
+constexpr std::uint16_t kDate = (0 << 9) | (1 << 5) | 1;
+constexpr std::uint64_t kLargest = 0xFFFFFFFFu;
+constexpr std::size_t kMaxEntries = 0xFFFF;
+
+void Put16(std::string& out, std::uint32_t value) {
+  out += static_cast<char>(value & 0xFF);
+  out += static_cast<char>((value >> 8) & 0xFF);
+}
+
+void Put32(std::string& out, std::uint64_t value) {
+  Put16(out, static_cast<std::uint32_t>(value & 0xFFFF));
+  Put16(out, static_cast<std::uint32_t>((value >> 16) & 0xFFFF));
+}
+
+}  // namespace
+
+ZipWriter::ZipWriter(const std::wstring& path)
+    : file_(path), stream_(), streamReady_(false), inEntry_(false), failed_(false), written_(0) {
+  streamReady_ =
+      deflateInit2(&stream_, kCompressionLevel, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK;
+  failed_ = !streamReady_;
+  deflated_.resize(kDeflatedBytes);
+}
+
+ZipWriter::~ZipWriter() {
+  if (streamReady_) {
+    deflateEnd(&stream_);
+  }
+}
+
+bool ZipWriter::BeginEntry(const std::string& name) {
+  if ((inEntry_ && !EndEntry()) || failed_ || entries_.size() == kMaxEntries) {
+    failed_ = true;
+    return false;
+  }
+  Entry entry;
+  entry.name = name;
+  entry.offset = written_;
+  entry.crc = static_cast<std::uint32_t>(crc32(0, Z_NULL, 0));
+  entries_.push_back(entry);
+  std::string header;
+  Put32(header, kLocalHeaderSignature);
+  Put16(header, kVersion);
+  Put16(header, kFlags);
+  Put16(header, kDeflated);
+  Put16(header, kTime);
+  Put16(header, kDate);
+  Put32(header, 0);  // CRC and sizes: in the data descriptor
+  Put32(header, 0);
+  Put32(header, 0);
+  Put16(header, static_cast<std::uint32_t>(name.size()));
+  Put16(header, 0);  // no extra field
+  header += name;
+  failed_ = deflateReset(&stream_) != Z_OK || !Write(header);
+  inEntry_ = !failed_;
+  return inEntry_;
+}
+
+bool ZipWriter::Append(std::string_view bytes) {
+  if (failed_ || !inEntry_) {
+    failed_ = true;
+    return false;
+  }
+  Entry& entry = entries_.back();
+  // crc32() takes at most a uInt of bytes a call.
+  for (std::size_t done = 0; done < bytes.size();) {
+    const std::size_t piece = bytes.size() - done < kPendingBytes ? bytes.size() - done : kPendingBytes;
+    entry.crc = static_cast<std::uint32_t>(
+        crc32(entry.crc, reinterpret_cast<const Bytef*>(bytes.data() + done), static_cast<uInt>(piece)));
+    done += piece;
+  }
+  entry.size += bytes.size();
+  pending_.append(bytes);
+  return pending_.size() < kPendingBytes || Deflate(Z_NO_FLUSH);
+}
+
+bool ZipWriter::Deflate(int flush) {
+  stream_.next_in = reinterpret_cast<Bytef*>(pending_.empty() ? nullptr : &pending_[0]);
+  stream_.avail_in = static_cast<uInt>(pending_.size());
+  int result = Z_OK;
+  do {
+    stream_.next_out = reinterpret_cast<Bytef*>(&deflated_[0]);
+    stream_.avail_out = static_cast<uInt>(deflated_.size());
+    result = deflate(&stream_, flush);
+    const std::size_t produced = deflated_.size() - stream_.avail_out;
+    entries_.back().compressedSize += produced;
+    if (result == Z_STREAM_ERROR || !Write(deflated_.substr(0, produced))) {
+      failed_ = true;
+      return false;
+    }
+  } while (stream_.avail_in > 0 || (flush == Z_FINISH && result != Z_STREAM_END));
+  pending_.clear();
+  return true;
+}
+
+bool ZipWriter::EndEntry() {
+  inEntry_ = false;
+  if (failed_ || !Deflate(Z_FINISH)) {
+    failed_ = true;
+    return false;
+  }
+  const Entry& entry = entries_.back();
+  if (entry.size > kLargest || entry.compressedSize > kLargest) {
+    failed_ = true;
+    return false;
+  }
+  std::string descriptor;
+  Put32(descriptor, kDataDescriptorSignature);
+  Put32(descriptor, entry.crc);
+  Put32(descriptor, entry.compressedSize);
+  Put32(descriptor, entry.size);
+  return Write(descriptor);
+}
+
+bool ZipWriter::Commit() {
+  if ((inEntry_ && !EndEntry()) || failed_) {
+    return false;
+  }
+  const std::uint64_t directoryOffset = written_;
+  std::string directory;
+  for (const Entry& entry : entries_) {
+    Put32(directory, kCentralHeaderSignature);
+    Put16(directory, kVersion);  // made by: MS-DOS attributes, version 2.0
+    Put16(directory, kVersion);
+    Put16(directory, kFlags);
+    Put16(directory, kDeflated);
+    Put16(directory, kTime);
+    Put16(directory, kDate);
+    Put32(directory, entry.crc);
+    Put32(directory, entry.compressedSize);
+    Put32(directory, entry.size);
+    Put16(directory, static_cast<std::uint32_t>(entry.name.size()));
+    Put16(directory, 0);  // extra field
+    Put16(directory, 0);  // comment
+    Put16(directory, 0);  // disk
+    Put16(directory, 0);  // internal attributes
+    Put32(directory, 0);  // external attributes
+    Put32(directory, entry.offset);
+    directory += entry.name;
+  }
+  const std::size_t directorySize = directory.size();
+  if (directoryOffset + directorySize > kLargest) {
+    failed_ = true;
+    return false;
+  }
+  Put32(directory, kEndSignature);
+  Put16(directory, 0);  // this disk
+  Put16(directory, 0);  // the directory's disk
+  Put16(directory, static_cast<std::uint32_t>(entries_.size()));
+  Put16(directory, static_cast<std::uint32_t>(entries_.size()));
+  Put32(directory, directorySize);
+  Put32(directory, directoryOffset);
+  Put16(directory, 0);  // comment
+  return Write(directory) && file_.Commit();
+}
+
+bool ZipWriter::Write(const std::string& bytes) {
+  written_ += bytes.size();
+  failed_ = failed_ || !file_.Write(bytes);
+  return !failed_;
+}

@@ -1,0 +1,210 @@
+// The workbook's ZIP framing and what no merger case reaches: a sheet continued past its row limit, the
+// edges of the times a spreadsheet holds, and every unit that XML text cannot carry.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "merge/workbook.h"
+#include "merge/zip_writer.h"
+
+namespace {
+
+std::string ReadBytes(const char* path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+std::uint32_t Read16(const std::string& bytes, std::size_t at) {
+  return static_cast<unsigned char>(bytes.at(at)) | static_cast<unsigned char>(bytes.at(at + 1)) << 8;
+}
+
+std::uint32_t Read32(const std::string& bytes, std::size_t at) {
+  return Read16(bytes, at) | Read16(bytes, at + 2) << 16;
+}
+
+std::string Inflated(const std::string& deflated) {
+  z_stream stream = {};
+  EXPECT_EQ(inflateInit2(&stream, -MAX_WBITS), Z_OK);
+  std::string out(1 << 22, '\0');
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(deflated.data()));
+  stream.avail_in = static_cast<uInt>(deflated.size());
+  stream.next_out = reinterpret_cast<Bytef*>(&out[0]);
+  stream.avail_out = static_cast<uInt>(out.size());
+  EXPECT_EQ(inflate(&stream, Z_FINISH), Z_STREAM_END);
+  out.resize(stream.total_out);
+  inflateEnd(&stream);
+  return out;
+}
+
+struct ZipEntry {
+  std::uint32_t crc, compressedSize, size;
+  std::string data;
+};
+
+// Reads a ZIP as the format describes it, from its end record and central directory, and checks that
+// each entry's local header and data descriptor say what the directory says.
+std::map<std::string, ZipEntry> ReadZip(const std::string& bytes) {
+  std::map<std::string, ZipEntry> entries;
+  const std::size_t end = bytes.size() - 22;
+  EXPECT_EQ(Read32(bytes, end), 0x06054b50u);
+  std::size_t at = Read32(bytes, end + 16);
+  EXPECT_EQ(at + Read32(bytes, end + 12), end);
+  for (std::uint32_t i = 0; i < Read16(bytes, end + 10); ++i) {
+    EXPECT_EQ(Read32(bytes, at), 0x02014b50u);
+    const std::string name = bytes.substr(at + 46, Read16(bytes, at + 28));
+    ZipEntry entry = {Read32(bytes, at + 16), Read32(bytes, at + 20), Read32(bytes, at + 24), ""};
+    const std::size_t local = Read32(bytes, at + 42);
+    EXPECT_EQ(Read32(bytes, local), 0x04034b50u) << name;
+    EXPECT_EQ(Read16(bytes, local + 6), 8u) << name;            // sizes after the data
+    EXPECT_EQ(Read32(bytes, local + 10), 0x00210000u) << name;  // 1980-01-01 00:00
+    EXPECT_EQ(bytes.substr(local + 30, name.size()), name);
+    const std::size_t data = local + 30 + name.size() + Read16(bytes, local + 28);
+    entry.data = Inflated(bytes.substr(data, entry.compressedSize));
+    const std::size_t descriptor = data + entry.compressedSize;
+    EXPECT_EQ(Read32(bytes, descriptor), 0x08074b50u) << name;
+    EXPECT_EQ(Read32(bytes, descriptor + 4), entry.crc) << name;
+    EXPECT_EQ(Read32(bytes, descriptor + 8), entry.compressedSize) << name;
+    EXPECT_EQ(Read32(bytes, descriptor + 12), entry.size) << name;
+    entries[name] = entry;
+    at += 46 + name.size() + Read16(bytes, at + 30) + Read16(bytes, at + 32);
+  }
+  return entries;
+}
+
+TEST(Zip, EntriesReadBackWithTheirCrcAndSizes) {
+  std::string large;
+  for (int i = 0; large.size() < 700000; ++i) {  // more than is deflated at once
+    large += std::to_string(i * 7919) + ",";
+  }
+  const struct {
+    const char* name;
+    std::string data;
+    std::uint32_t crc;  // 0: not known by heart
+  } cases[] = {{"a.txt", "hello", 0x3610A686}, {"empty/", "", 0}, {"dir/large.csv", large, 0}};
+  std::string first;
+  for (int round = 0; round < 2; ++round) {
+    ZipWriter zip(L"zip_test.zip");
+    for (const auto& c : cases) {
+      ASSERT_TRUE(zip.BeginEntry(c.name));
+      ASSERT_TRUE(zip.Append(c.data.substr(0, c.data.size() / 2)));
+      ASSERT_TRUE(zip.Append(c.data.substr(c.data.size() / 2)));
+    }
+    ASSERT_TRUE(zip.Commit());
+    const std::string bytes = ReadBytes("zip_test.zip");
+    const std::map<std::string, ZipEntry> entries = ReadZip(bytes);
+    ASSERT_EQ(entries.size(), std::size(cases));
+    for (const auto& c : cases) {
+      const ZipEntry& entry = entries.at(c.name);
+      EXPECT_EQ(entry.data, c.data) << c.name;
+      EXPECT_EQ(entry.size, c.data.size()) << c.name;
+      if (c.crc != 0) {
+        EXPECT_EQ(entry.crc, c.crc) << c.name;
+      }
+    }
+    EXPECT_LT(entries.at("dir/large.csv").compressedSize, large.size() / 2);
+    if (round == 1) {
+      EXPECT_EQ(bytes, first) << "the same entries gave other bytes";
+    }
+    first = bytes;
+  }
+  // A file that cannot be created: no success, and nothing left behind.
+  ZipWriter nowhere(L"no such folder\\x.zip");
+  EXPECT_FALSE(nowhere.BeginEntry("a") && nowhere.Append("b") && nowhere.Commit());
+}
+
+// Rows past the limit continue on a sheet of their own, each sheet with the header and its own filter.
+TEST(Workbook, SheetsContinuePastTheRowLimit) {
+  {
+    TableWorkbook workbook(L"sheets_test.xlsx", 3);  // the header and two rows a sheet
+    for (const wchar_t* computer : {L"PC1", L"PC2", L"PC3", L"PC4", L"PC5"}) {
+      TableRow row;
+      row[kComputerColumn] = computer;
+      ASSERT_TRUE(workbook.AddRow(row));
+    }
+    ASSERT_TRUE(workbook.Commit());
+  }
+  const std::map<std::string, ZipEntry> entries = ReadZip(ReadBytes("sheets_test.xlsx"));
+  const std::string& book = entries.at("xl/workbook.xml").data;
+  EXPECT_NE(book.find("<sheet name=\"USB 裝置記錄\" sheetId=\"1\""), std::string::npos) << book;
+  EXPECT_NE(book.find("<sheet name=\"USB 裝置記錄 (2)\" sheetId=\"2\""), std::string::npos) << book;
+  EXPECT_NE(book.find("<sheet name=\"USB 裝置記錄 (3)\" sheetId=\"3\""), std::string::npos) << book;
+  EXPECT_EQ(entries.count("xl/worksheets/sheet4.xml"), 0u);
+  const struct {
+    const char* part;
+    std::vector<const char*> computers;
+    const char* filter;
+  } sheets[] = {{"xl/worksheets/sheet1.xml", {"PC1", "PC2"}, "A1:M3"},
+                {"xl/worksheets/sheet2.xml", {"PC3", "PC4"}, "A1:M3"},
+                {"xl/worksheets/sheet3.xml", {"PC5"}, "A1:M2"}};
+  for (const auto& sheet : sheets) {
+    const std::string& xml = entries.at(sheet.part).data;
+    const std::size_t header = xml.find("<row r=\"1\"><c r=\"A1\" s=\"1\" t=\"inlineStr\"><is><t>電腦<");
+    EXPECT_NE(header, std::string::npos) << sheet.part;
+    EXPECT_NE(xml.find("state=\"frozen\""), std::string::npos) << sheet.part;
+    for (std::size_t i = 0; i < sheet.computers.size(); ++i) {
+      const std::string cell = "<row r=\"" + std::to_string(i + 2) + "\"><c r=\"A" + std::to_string(i + 2) +
+                               "\" t=\"inlineStr\"><is><t>" + sheet.computers[i] + "<";
+      EXPECT_NE(xml.find(cell), std::string::npos) << sheet.part << " " << sheet.computers[i];
+    }
+    EXPECT_EQ(xml.find("<row r=\"" + std::to_string(sheet.computers.size() + 2)), std::string::npos);
+    EXPECT_NE(xml.find(std::string("<autoFilter ref=\"") + sheet.filter + "\"/>"), std::string::npos) << xml;
+  }
+}
+
+TEST(Workbook, TimesThatASpreadsheetHolds) {
+  const struct {
+    const wchar_t* text;
+    const char* serial;  // null: stays text
+  } cases[] = {
+      {L"1900-03-01 00:00", "61"},
+      {L"2000-01-01 12:00", "36526.5"},
+      {L"2024-02-29 06:00:00", "45351.25"},
+      {L"2024-01-02 03:04", "45293.127777777778"},
+      {L"9999-12-31 23:59:59", "2958465.999988425926"},
+      {L"1900-02-28 23:59:59", nullptr},  // the days before 1900-03-01 count differently in spreadsheets
+      {L"1899-12-31 00:00:00", nullptr},
+      {L"2023-02-29 00:00:00", nullptr},
+      {L"2024-04-31 00:00", nullptr},
+      {L"2024-01-02 24:00", nullptr},
+      {L"2024-01-02T03:04:05", nullptr},
+      {L"2024-01-02 03:04:5", nullptr},
+      {L"10000-01-01 00:00:00", nullptr},
+      {L"", nullptr},
+  };
+  for (const auto& c : cases) {
+    std::string serial;
+    ASSERT_EQ(SpreadsheetTime(c.text, serial), c.serial != nullptr) << c.text;
+    if (c.serial) {
+      EXPECT_EQ(serial, c.serial) << c.text;
+    }
+  }
+}
+
+TEST(Workbook, CellTextReadsBackExactly) {
+  const struct {
+    std::wstring text;
+    std::string xml;
+  } cases[] = {
+      {L"a&b<c>d\"'", "a&amp;b&lt;c&gt;d\"'"},
+      {L"\t\n\r", "\t\n&#13;"},
+      {L"_x0041_ _xABcd_", "_x005F_x0041_ _x005F_xABcd_"},
+      {L"_x004_ _X0041_ _x00G1_ __x0041_", "_x004_ _X0041_ _x00G1_ __x005F_x0041_"},
+      {std::wstring(L"a\0b", 3) + L"\x1F\xFFFE\xFFFF", "a_x0000_b_x001F__xFFFE__xFFFF_"},
+      {L"\xD800x\xDC00", "_xD800_x_xDC00_"},
+      {L"\xD83D\xDE00", "\xF0\x9F\x98\x80"},
+      {L"裝置 é", "裝置 \xC3\xA9"},
+  };
+  for (const auto& c : cases) {
+    std::string xml;
+    AppendCellText(c.text, xml);
+    EXPECT_EQ(xml, c.xml);
+  }
+}
+
+}  // namespace
