@@ -17,13 +17,16 @@ PROGRAM_CASES = pathlib.Path(__file__).resolve().parent / "cases"
 def lay_down(case, folder):
     """Each line of CASE/files: PATH SOURCE [CODEPAGE [LINES]]. SOURCE is case:NAME, the report that the program's
     case NAME expects, in CODEPAGE (cp950 by default), cut to its first LINES lines if given; full, a name
-    that leads to /dev/full; or a file of CASE, copied as it is."""
+    that leads to /dev/full; link:PATH, a hard link to a file laid down above it; or a file of CASE, copied
+    as it is."""
     for line in (case / "files").read_text("utf-8").splitlines():
         path, source, *rest = line.split()
         target = folder / path
         target.parent.mkdir(parents=True, exist_ok=True)
         if source == "full":
             target.symlink_to("/dev/full")
+        elif source.startswith("link:"):
+            os.link(folder / source[5:], target)
         elif source.startswith("case:"):
             lines = (PROGRAM_CASES / source[5:] / "expected.txt").read_text("utf-8").split("\n")
             lines = lines[:int(rest[1])] + [""] if len(rest) > 1 else lines

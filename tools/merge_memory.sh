@@ -55,7 +55,7 @@ measure() {
   while kill -0 "$runner" 2>/dev/null; do
     # Only this run's process, in this run's prefix: others may run the same exe meanwhile.
     for pid in $(pgrep -f "$name" || true); do
-      tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" || continue
+      tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX" || continue
       kb=$(awk '/VmHWM/ {print $2}' "/proc/$pid/status" 2>/dev/null || true)
       ((${kb:-0} > peak)) && peak=$kb
     done
