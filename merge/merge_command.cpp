@@ -11,13 +11,13 @@
 #include <new>
 #include <set>
 
-#include "merge/merged_table.h"
-#include "merge/overview_page.h"
-#include "merge/report_decoding.h"
+#include "merge/writing/merged_table.h"
+#include "merge/writing/overview_page.h"
+#include "merge/reading/report_decoding.h"
 #include "merge/report_files.h"
-#include "merge/report_name.h"
-#include "merge/report_reader.h"
-#include "merge/workbook.h"
+#include "merge/reading/report_name.h"
+#include "merge/reading/report_reader.h"
+#include "merge/writing/workbook.h"
 
 const wchar_t kMergeHelp[] =
     L"vestigia-merge：把多台電腦的 USB 大量存取裝置使用記錄報告合併成一個 CSV 表格。\r\n"

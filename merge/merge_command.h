@@ -33,7 +33,7 @@ bool IsReportFileName(const std::wstring& fileName);
 constexpr std::size_t kMaxReportBytes = 3 * 1048576;
 
 // Merges the reports that the inputs name into one CSV table, and beside it the overview page
-// (merge/overview_page.h), and tells `say`, line by line, what the user should read: the paths of both
+// (merge/writing/overview_page.h), and tells `say`, line by line, what the user should read: the paths of both
 // and the counts, and each file not merged with the reason and the line. Each file appears whole or not
 // at all; the page is written only after the table, and a page that cannot be written leaves the table
 // in place and fails the run. Returns the exit code.

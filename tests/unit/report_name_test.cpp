@@ -6,11 +6,11 @@
 #include <vector>
 
 #include "merge/merge_command.h"
-#include "merge/merged_table.h"
-#include "merge/overview_page.h"
-#include "merge/report_name.h"
-#include "merge/report_reader.h"
-#include "merge/workbook.h"
+#include "merge/writing/merged_table.h"
+#include "merge/writing/overview_page.h"
+#include "merge/reading/report_name.h"
+#include "merge/reading/report_reader.h"
+#include "merge/writing/workbook.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "merge/workbook.h"
-#include "merge/zip_writer.h"
+#include "merge/writing/workbook.h"
+#include "merge/writing/zip_writer.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-#include "merge/merged_table.h"
+#include "merge/writing/merged_table.h"
 
 // A file named for merging that was not merged, with the reason that the summary gives.
 struct NotMergedFile {

@@ -1,4 +1,4 @@
-#include "merge/report_decoding.h"
+#include "merge/reading/report_decoding.h"
 
 #include <windows.h>
 

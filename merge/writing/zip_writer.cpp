@@ -1,4 +1,4 @@
-#include "merge/zip_writer.h"
+#include "merge/writing/zip_writer.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "merge/report_name.h"
+#include "merge/reading/report_name.h"
 
 #include <cstddef>
 #include <cwchar>

@@ -1,4 +1,4 @@
-#include "merge/overview_page.h"
+#include "merge/writing/overview_page.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -1,4 +1,4 @@
-#include "merge/workbook.h"
+#include "merge/writing/workbook.h"
 
 #include <cstdint>
 

@@ -4,8 +4,8 @@
 #include <string>
 #include <string_view>
 
-#include "merge/merged_table.h"
-#include "merge/zip_writer.h"
+#include "merge/writing/merged_table.h"
+#include "merge/writing/zip_writer.h"
 
 // The workbook's path beside the table's: the table's name with its extension replaced by ".xlsx".
 std::wstring WorkbookPath(const std::wstring& tablePath);

@@ -1,4 +1,4 @@
-#include "merge/merged_table.h"
+#include "merge/writing/merged_table.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -1,4 +1,4 @@
-#include "merge/report_reader.h"
+#include "merge/reading/report_reader.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "merge/report_name.h"
-#include "merge/report_reader.h"
+#include "merge/reading/report_name.h"
+#include "merge/reading/report_reader.h"
 
 // A text kept by a TextPool; 0 is the empty text.
 using TextId = std::uint32_t;
