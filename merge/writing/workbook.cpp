@@ -1,6 +1,7 @@
 #include "merge/writing/workbook.h"
 
 #include <cstdint>
+#include <iterator>
 
 #include "merge/report_files.h"
 
@@ -46,37 +47,23 @@ struct ColumnLayout {
   int width;
   CellStyle style;
 };
-ColumnLayout LayoutOf(int column) {
-  switch (static_cast<TableColumn>(column)) {
-    case kComputerColumn:
-      return {17, kTextStyle};
-    case kUserColumn:
-      return {14, kTextStyle};
-    case kReportTimeColumn:
-      return {17, kMinuteTimeStyle};
-    case kKindColumn:
-      return {12, kTextStyle};
-    case kDeviceKeyColumn:
-      return {50, kTextStyle};
-    case kVendorColumn:
-      return {14, kTextStyle};
-    case kProductColumn:
-      return {24, kTextStyle};
-    case kRevisionColumn:
-      return {8, kTextStyle};
-    case kFriendlyNameColumn:
-      return {40, kTextStyle};
-    case kDescriptionColumn:
-      return {16, kTextStyle};
-    case kFirstUsedColumn:
-    case kLastUsedColumn:
-      return {20, kSecondTimeStyle};
-    case kFileColumn:
-    case kTableColumnCount:
-      break;
-  }
-  return {70, kTextStyle};
-}
+// By column, in the table's order.
+constexpr ColumnLayout kColumnLayouts[] = {
+    {17, kTextStyle},        // computer
+    {14, kTextStyle},        // user
+    {17, kMinuteTimeStyle},  // report time
+    {12, kTextStyle},        // kind
+    {50, kTextStyle},        // device key name
+    {14, kTextStyle},        // vendor
+    {24, kTextStyle},        // product
+    {8, kTextStyle},         // revision
+    {40, kTextStyle},        // device name
+    {16, kTextStyle},        // device type
+    {20, kSecondTimeStyle},  // first use
+    {20, kSecondTimeStyle},  // last use
+    {70, kTextStyle},        // file
+};
+static_assert(std::size(kColumnLayouts) == kTableColumnCount, "a layout per column");
 
 std::string Number(std::uint64_t value) {
   char reversed[24];
@@ -276,7 +263,7 @@ void TableWorkbook::BeginSheet() {
   for (int column = 0; column < kTableColumnCount; ++column) {
     const std::string number = Number(static_cast<std::uint64_t>(column + 1));
     xml_ += "<col min=\"" + number + "\" max=\"" + number + "\" width=\"" +
-            Number(static_cast<std::uint64_t>(LayoutOf(column).width)) + "\" customWidth=\"1\"/>";
+            Number(static_cast<std::uint64_t>(kColumnLayouts[column].width)) + "\" customWidth=\"1\"/>";
   }
   xml_ += "</cols><sheetData>";
   AppendRow(TableHeader(), true);
@@ -313,7 +300,7 @@ void TableWorkbook::AppendRow(const TableRow& cells, bool header) {
     xml_ += "<c r=\"";
     xml_ += kColumnLetters[column];
     xml_ += row;
-    const CellStyle style = header ? kHeaderStyle : LayoutOf(column).style;
+    const CellStyle style = header ? kHeaderStyle : kColumnLayouts[column].style;
     if (style != kTextStyle && style != kHeaderStyle && SpreadsheetTime(text, serial)) {
       xml_ += "\" s=\"";
       xml_ += static_cast<char>('0' + style);
