@@ -290,7 +290,9 @@ int MergeReports(const MergeOptions& options, const std::function<void(const std
                                   ? options.output
                                   : DefaultOutputPath(!firstFolder.empty() ? firstFolder : firstFileFolder);
   const std::wstring page = OverviewPagePath(output), workbook = WorkbookPath(output);
-  for (const std::wstring& name : {output, page, workbook}) {
+  // Each output is first written beside its name as NAME.partial, which must not be a file to merge either.
+  for (const std::wstring& name : {output, page, workbook, output + kPartialSuffix, page + kPartialSuffix,
+                                   workbook + kPartialSuffix}) {
     if (const std::wstring* replaced = FileThatOutputReplaces(files, keys, FileIdentity(name))) {
       say(L"輸出檔會取代要合併的檔案 " + *replaced + L"，請用 -o 指定另一個檔名。");
       return kMergeFailed;

@@ -142,7 +142,7 @@ bool FileHandle::Close() {
 
 WholeFileWriter::WholeFileWriter(const std::wstring& path)
     : path_(path),
-      partialPath_(path + L".partial"),
+      partialPath_(path + kPartialSuffix),
       file_(CreateFileW(partialPath_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                         nullptr)),
       failed_(!file_.IsOpen()),

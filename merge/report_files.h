@@ -73,6 +73,9 @@ class FileHandle {
   HANDLE handle_;
 };
 
+// What WholeFileWriter adds to a file's name while it writes it.
+constexpr wchar_t kPartialSuffix[] = L".partial";
+
 // A file that appears whole or not at all: written as "<path>.partial" beside its final name, then
 // flushed and renamed over it by Commit(). Until then a file of the final name stays as it was; without a
 // successful Commit() the partial file is removed.
