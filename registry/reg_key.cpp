@@ -97,33 +97,46 @@ bool RegKey::FindStringValue(wchar_t* text, DWORD capacity, const wchar_t* value
   return false;
 }
 
+bool RegKey::LastWriteTime(ULONGLONG* written) const {
+  FILETIME lastWrite{};
+  if (!key_ || RegQueryInfoKeyW(key_, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                nullptr, nullptr, &lastWrite) != ERROR_SUCCESS) {
+    return false;
+  }
+  *written = (static_cast<ULONGLONG>(lastWrite.dwHighDateTime) << 32) | lastWrite.dwLowDateTime;
+  return true;
+}
+
 // Fails, leaving `text` untouched, when the time cannot be read or either conversion fails: a caller that
 // cleared its buffer then holds the empty string rather than a time that may be wrong.
 bool RegKey::LastWriteText(wchar_t* text, ULONGLONG* written) const {
-  if (!key_) {
+  ULONGLONG time = 0;
+  if (!LastWriteTime(&time) || !FormatTimeText(time, text)) {
     return false;
   }
-  FILETIME lastWrite{};
-  if (RegQueryInfoKeyW(key_, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                       nullptr, &lastWrite) != ERROR_SUCCESS) {
-    return false;
+  if (written) {
+    *written = time;
   }
+  return true;
+}
+
+bool FormatTimeText(ULONGLONG written, wchar_t* text) {
+  FILETIME universalTime{};
+  universalTime.dwLowDateTime = static_cast<DWORD>(written);
+  universalTime.dwHighDateTime = static_cast<DWORD>(written >> 32);
   SYSTEMTIME universal{};
   SYSTEMTIME local{};
-  if (!FileTimeToSystemTime(&lastWrite, &universal) ||
+  if (!FileTimeToSystemTime(&universalTime, &universal) ||
       !SystemTimeToTzSpecificLocalTime(nullptr, &universal, &local)) {
     return false;
   }
-  wchar_t rendered[kTimeTextUnits];
-  int length = std::swprintf(rendered, kTimeTextUnits, kTimeTextFormat, local.wYear, local.wMonth, local.wDay,
-                             local.wHour, local.wMinute, local.wSecond);
-  if (length < 0 || length >= static_cast<int>(kTimeTextUnits)) {
+  wchar_t rendered[RegKey::kTimeTextUnits];
+  const int length = std::swprintf(rendered, RegKey::kTimeTextUnits, kTimeTextFormat, local.wYear,
+                                   local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond);
+  if (length < 0 || length >= static_cast<int>(RegKey::kTimeTextUnits)) {
     return false;
   }
   wmemcpy(text, rendered, static_cast<std::size_t>(length) + 1);
-  if (written) {
-    *written = (static_cast<ULONGLONG>(lastWrite.dwHighDateTime) << 32) | lastWrite.dwLowDateTime;
-  }
   return true;
 }
 

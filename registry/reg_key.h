@@ -40,11 +40,20 @@ class RegKey {
   // and `written` untouched, when the time cannot be read or either conversion to local time fails.
   bool LastWriteText(wchar_t* text, ULONGLONG* written = nullptr) const;
 
+  // The key's last-write time as the registry keeps it (UTC, FILETIME's units). False, with `written`
+  // untouched, when it cannot be read.
+  bool LastWriteTime(ULONGLONG* written) const;
+
   static constexpr DWORD kTimeTextUnits = 22;
 
  private:
   HKEY key_;
 };
+
+// Writes `written` (UTC, FILETIME's units) as LastWriteText does, into `text` (at least
+// RegKey::kTimeTextUnits units). False, with `text` untouched, when the time has no local time text: it is
+// past what the platform converts, or the conversion fails.
+bool FormatTimeText(ULONGLONG written, wchar_t* text);
 
 // Owns one RegKey on the heap for the length of a scope: closes and frees it when the scope ends or when
 // Reset() is called, whichever comes first. Empty when the object itself could not be allocated.

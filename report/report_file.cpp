@@ -8,6 +8,8 @@
 #include <cwchar>
 #include <new>
 
+#include "registry/bounded_text.h"
+#include "registry/system_library.h"
 #include "report/report_format.h"
 
 namespace {
@@ -24,58 +26,6 @@ constexpr DWORD kShellProcessAccess = 0x001F0FFF;
 constexpr std::size_t kExeNameScratchUnits = 128;
 
 constexpr DWORD kTokenInformationBytes = 2048;
-
-// Copies the terminated `source` into `destination` (`capacity` units), cut to fit and always terminated.
-void CopyBounded(wchar_t* destination, std::size_t capacity, const wchar_t* source) {
-  const std::size_t length = wcsnlen(source, capacity - 1);
-  std::memcpy(destination, source, length * sizeof(wchar_t));
-  destination[length] = L'\0';
-}
-
-// Appends `piece` at `length` within `capacity` units, as much of it as fits, keeping the text
-// terminated. False when the piece was cut.
-bool AppendBounded(wchar_t* text, std::size_t capacity, std::size_t& length, const wchar_t* piece) {
-  const std::size_t room = capacity - 1 - length;
-  const std::size_t pieceLength = std::wcslen(piece);
-  const std::size_t copied = pieceLength < room ? pieceLength : room;
-  std::memcpy(text + length, piece, copied * sizeof(wchar_t));
-  length += copied;
-  text[length] = L'\0';
-  return copied == pieceLength;
-}
-
-// A DLL of the system folder, loaded by its full path while the object lives, with its own imports
-// searched from the system folder as well (LOAD_WITH_ALTERED_SEARCH_PATH), never from the exe's folder.
-// Holds no module when the DLL cannot be loaded.
-class SystemLibrary {
- public:
-  explicit SystemLibrary(const wchar_t* fileName) : module_(nullptr) {
-    wchar_t path[MAX_PATH] = {};
-    const UINT folderUnits = GetSystemDirectoryW(path, MAX_PATH);
-    std::size_t length = folderUnits;
-    if (folderUnits > 0 && folderUnits < MAX_PATH && AppendBounded(path, MAX_PATH, length, L"\\") &&
-        AppendBounded(path, MAX_PATH, length, fileName)) {
-      module_ = LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-    }
-  }
-  ~SystemLibrary() {
-    if (module_) {
-      FreeLibrary(module_);
-    }
-  }
-  SystemLibrary(const SystemLibrary&) = delete;
-  SystemLibrary& operator=(const SystemLibrary&) = delete;
-
-  // The export `name` as a function of type Function; null when it or the DLL is missing.
-  template <typename Function>
-  Function Find(const char* name) const {
-    const FARPROC found = module_ ? GetProcAddress(module_, name) : nullptr;
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(found));
-  }
-
- private:
-  HMODULE module_;
-};
 
 // Whether an executable's file name equals "EXPLORER.EXE" when only the ASCII letters a to z are
 // upper-cased; every other unit must match exactly.
