@@ -1,23 +1,41 @@
 #include "history/device_history.h"
 
+#include "registry/device_properties.h"
+
 #include <cwchar>
 
 namespace {
 
-// Whether `entry` is at least as late a use as `linked`: a time read beats none, then the later time
-// wins, compared as the registry keeps it (local time texts can run backwards when summer time ends).
-bool IsNoEarlierThan(const InterfaceRecord& entry, const InterfaceRecord& linked) {
-  const bool entryHasTime = entry.lastUsed && entry.lastUsed[0] != L'\0';
-  const bool linkedHasTime = linked.lastUsed && linked.lastUsed[0] != L'\0';
-  if (entryHasTime != linkedHasTime) {
-    return entryHasTime;
+// A time as the report prints it and as the registry keeps it (UTC, FILETIME units), to be compared: local
+// time texts can run backwards when summer time ends. Without text (null or empty) there is no time.
+struct TimeMark {
+  const wchar_t* text;
+  std::uint64_t written;
+
+  bool Known() const { return text && text[0] != L'\0'; }
+};
+
+// Whether `time` is at least as late as `kept`: a known time beats none, then the later time wins.
+bool IsNoEarlierThan(const TimeMark& time, const TimeMark& kept) {
+  if (time.Known() != kept.Known()) {
+    return time.Known();
   }
-  return !entryHasTime || entry.lastWritten >= linked.lastWritten;
+  return !time.Known() || time.written >= kept.written;
+}
+
+// Whether `time` is known and earlier than `kept`, or than no known time at all.
+bool IsEarlierThan(const TimeMark& time, const TimeMark& kept) {
+  return time.Known() && (!kept.Known() || time.written < kept.written);
+}
+
+TimeMark EntryTime(const InterfaceRecord& entry) {
+  return {entry.lastUsed, entry.lastWritten};
 }
 
 // Links each device of one array to the latest of the interface records of `bus` that carry its device
-// key name. Every interface record is visited, so all of a device's entries are marked; among equally late
-// ones the last in array order (disk before CD-ROM, each in enumeration order) is the one linked.
+// key name, and sets its first and last use. Every interface record is visited, so all of a device's
+// entries are marked; among equally late ones the last in array order (disk before CD-ROM, each in
+// enumeration order) is the one linked.
 void CorrelateDevices(DeviceRecord* devices, std::int32_t deviceCount, DeviceBus bus,
                       InterfaceRecord* interfaces, std::int32_t interfaceCount) {
   if (!devices) {
@@ -28,15 +46,26 @@ void CorrelateDevices(DeviceRecord* devices, std::int32_t deviceCount, DeviceBus
     if (!device.deviceKeyName) {
       continue;
     }
-    for (std::int32_t i = 0; i < interfaceCount; ++i) {
+    TimeMark firstUse = {device.firstUsed, device.firstWritten};
+    for (std::int32_t i = 0; interfaces && i < interfaceCount; ++i) {
       InterfaceRecord& entry = interfaces[i];
       if (entry.bus == bus && entry.deviceKeyName &&
           std::wcscmp(entry.deviceKeyName, device.deviceKeyName) == 0) {
-        if (!device.interface || IsNoEarlierThan(entry, *device.interface)) {
+        if (!device.interface || IsNoEarlierThan(EntryTime(entry), EntryTime(*device.interface))) {
           device.interface = &entry;
+        }
+        if (IsEarlierThan(EntryTime(entry), firstUse)) {
+          firstUse = EntryTime(entry);
         }
         entry.matched = 1;
       }
+    }
+    device.firstUse = firstUse.text;
+    device.lastUse = nullptr;
+    if (device.interface) {
+      const TimeMark lastAttached = {device.lastAttached, device.lastAttachedWritten};
+      const TimeMark latestEntry = EntryTime(*device.interface);
+      device.lastUse = IsNoEarlierThan(latestEntry, lastAttached) ? latestEntry.text : lastAttached.text;
     }
   }
 }
@@ -48,6 +77,7 @@ void ReleaseDevices(DeviceRecord*& devices, std::int32_t& deviceCount) {
       delete[] devices[d].friendlyName;
       delete[] devices[d].description;
       delete[] devices[d].firstUsed;
+      delete[] devices[d].lastAttached;
     }
   }
   delete[] devices;
@@ -58,10 +88,11 @@ void ReleaseDevices(DeviceRecord*& devices, std::int32_t& deviceCount) {
 }  // namespace
 
 DeviceHistory::DeviceHistory() {
+  const DevicePropertyReader properties;
   devices = nullptr;
-  ScanDevices();
+  ScanDevices(properties);
   uasDevices = nullptr;
-  ScanUasDevices();
+  ScanUasDevices(properties);
   interfaces = nullptr;
   ScanInterfaces();
 }
@@ -75,9 +106,6 @@ DeviceHistory::DeviceHistory(Unscanned)
       uasDeviceCount(0) {}
 
 void DeviceHistory::Correlate() {
-  if (!interfaces) {
-    return;
-  }
   CorrelateDevices(devices, deviceCount, DeviceBus::kUsbstor, interfaces, interfaceCount);
   CorrelateDevices(uasDevices, uasDeviceCount, DeviceBus::kUas, interfaces, interfaceCount);
 }

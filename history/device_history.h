@@ -3,6 +3,7 @@
 #include <cstdint>
 
 struct InterfaceRecord;
+class DevicePropertyReader;
 
 // Where Windows enumerates a USB storage device: USBSTOR for the mass-storage class driver, SCSI for a
 // UAS drive (USB Attached SCSI, Windows 8 and later). A device joins only its own bus's interface entries.
@@ -14,11 +15,26 @@ enum class DeviceBus : std::uint8_t { kUsbstor, kUas };
 // The COM headers (<objbase.h>, pulled in by <shlobj.h>) define `interface` as a macro: a file that needs
 // them and this header includes them after it and does not name the field afterwards.
 struct DeviceRecord {
-  InterfaceRecord* interface = nullptr;  // not owned; set only by correlation
+  InterfaceRecord* interface = nullptr;  // not owned; set only by correlation: its latest entry
   wchar_t* description = nullptr;        // "DeviceDesc" of the first instance key
   wchar_t* deviceKeyName = nullptr;      // the device-type key's name: the join key
   wchar_t* friendlyName = nullptr;       // "FriendlyName" of the first instance key
-  wchar_t* firstUsed = nullptr;          // time text of the device-type key's last-write time
+  // Time text of the earliest time the registry holds of the device itself: the last-write times of its
+  // device-type key and of every instance key, and every instance's install, first install, last arrival
+  // and last removal dates. Empty when none could be read.
+  wchar_t* firstUsed = nullptr;
+  // Time text of the latest last arrival or last removal date of its instances (Windows 8 and later keep
+  // them); empty when there is none.
+  wchar_t* lastAttached = nullptr;
+  // The times that firstUsed and lastAttached render, as the registry keeps them (UTC, FILETIME units);
+  // each meaningful only while its text is not empty.
+  std::uint64_t firstWritten = 0;
+  std::uint64_t lastAttachedWritten = 0;
+  // Not owned; set only by correlation: the texts the report prints as the device's first use (the
+  // earliest of firstUsed and the times of its entries) and, when it has an entry, its last use (the
+  // latest of its entries and lastAttached).
+  const wchar_t* firstUse = nullptr;
+  const wchar_t* lastUse = nullptr;
 };
 
 // One disk or CD-ROM device-interface entry of a USB storage device ("##?#USBSTOR#...") or of a disk that
@@ -56,7 +72,9 @@ class DeviceHistory {
   // Links each device to the interface records of its bus with the same device key name (case-sensitive,
   // whole string): every such record is marked, and the device links its latest, the one whose "#" subkey
   // was written last. A record without a time is older than any with one; of records equally late (or all
-  // without a time) the last in array order is linked.
+  // without a time) the last in array order is linked. Then sets each device's first use, the earliest
+  // time among its own and its records', and, for a device with a record, its last use, the later of its
+  // latest record and its last arrival or removal. Times are compared as the registry keeps them.
   void Correlate();
 
   // Correlates and appends the report to `text`, a zero-terminated buffer of kReportTextUnits units, after
@@ -77,8 +95,8 @@ class DeviceHistory {
   std::int32_t uasDeviceCount;
 
  private:
-  void ScanDevices();
-  void ScanUasDevices();
+  void ScanDevices(const DevicePropertyReader& properties);
+  void ScanUasDevices(const DevicePropertyReader& properties);
   void ScanInterfaces();
 };
 

@@ -11,12 +11,12 @@ constexpr wchar_t kUsbstorPath[] = L"SYSTEM\\CurrentControlSet\\Enum\\USBSTOR";
 // Fills `record` from the device-type key at `index` under USBSTOR. A device-type key that is gone by now
 // (removed after USBSTOR was counted) leaves the record absent. False when an allocation fails; the record
 // is then absent too.
-bool ScanDeviceType(const RegKey& usbstor, int index, DeviceRecord& record) {
+bool ScanDeviceType(const DeviceTypeSource& usbstor, int index, DeviceRecord& record) {
   Scratch scratch = NewScratch();
   if (!scratch) {
     return false;
   }
-  if (!usbstor.EnumSubkey(scratch.get(), kScratchUnits, static_cast<DWORD>(index))) {
+  if (!usbstor.parent.EnumSubkey(scratch.get(), kScratchUnits, static_cast<DWORD>(index))) {
     return true;
   }
   return StoreDeviceType(usbstor, scratch.get(), record);
@@ -24,7 +24,7 @@ bool ScanDeviceType(const RegKey& usbstor, int index, DeviceRecord& record) {
 
 }  // namespace
 
-void DeviceHistory::ScanDevices() {
+void DeviceHistory::ScanDevices(const DevicePropertyReader& properties) {
   deviceCount = 0;
   // Nothing here throws; the guard keeps any fault inside the scan. The keys and the scratch are owned
   // by scope, so leaving early by a failed allocation or a fault releases them alike.
@@ -41,8 +41,9 @@ void DeviceHistory::ScanDevices() {
     if (!devices) {
       return;
     }
+    const DeviceTypeSource source = {*usbstor, L"USBSTOR", properties};
     for (int i = 0; i < deviceCount; ++i) {
-      if (!ScanDeviceType(*usbstor, i, devices[i])) {
+      if (!ScanDeviceType(source, i, devices[i])) {
         return;
       }
     }

@@ -2,9 +2,12 @@
 
 #include <cstring>
 #include <cwchar>
+#include <initializer_list>
 #include <new>
 
 #include "registry/ascii.h"
+#include "registry/bounded_text.h"
+#include "registry/device_properties.h"
 
 namespace {
 
@@ -45,6 +48,10 @@ wchar_t* NewRecordStringFromScratch(const wchar_t* scratch) {
 
 namespace {
 
+// The device instance ID under which SetupAPI knows an instance key: "<enumerator>\<device key
+// name>\<instance>", at most 3 + 255 + 255 units beside the enumerator's name.
+constexpr std::size_t kInstanceIdUnits = 600;
+
 // Frees and nulls a record's strings when the scope ends, unless Keep() was called: an iteration cut
 // short by a failed allocation leaves its record all-absent, never half-filled.
 class DeviceRecordFill {
@@ -54,6 +61,7 @@ class DeviceRecordFill {
     if (!kept_) {
       Clear(record_.deviceKeyName);
       Clear(record_.firstUsed);
+      Clear(record_.lastAttached);
       Clear(record_.friendlyName);
       Clear(record_.description);
     }
@@ -73,14 +81,70 @@ class DeviceRecordFill {
   bool kept_ = false;
 };
 
-// Stores the device-type key's time and the instance key's two values. False when an allocation fails.
-bool StoreKeyData(const RegKey& deviceType, const RegKey& instance, wchar_t* scratch, DeviceRecord& record) {
-  ClearScratch(scratch);
-  deviceType.LastWriteText(scratch);
-  record.firstUsed = NewRecordStringFromScratch(scratch);
-  if (!record.firstUsed) {
-    return false;
+// The earliest or the latest of the times offered, with its time text. A time is rendered only when it
+// would be kept, and one that has no time text is passed over.
+class TimeChoice {
+ public:
+  enum class Keep { kEarliest, kLatest };
+  explicit TimeChoice(Keep keep) : keep_(keep) {}
+
+  // Offers a time in FILETIME units (UTC); zero, as an unread date, is no time.
+  void Offer(std::uint64_t written) {
+    const bool better = keep_ == Keep::kEarliest ? written < written_ : written > written_;
+    if (written != 0 && (text_[0] == L'\0' || better) && FormatTimeText(written, text_)) {
+      written_ = written;
+    }
   }
+
+  // The time text kept: empty when no time was.
+  const wchar_t* Text() const { return text_; }
+  std::uint64_t Written() const { return written_; }
+
+ private:
+  Keep keep_;
+  std::uint64_t written_ = 0;
+  wchar_t text_[RegKey::kTimeTextUnits] = {};
+};
+
+// Offers every time that the instance keys of `deviceType` hold: each key's last-write time, read before
+// anything else of the instance, and the dates Windows keeps of it. `instanceId` holds "<enumerator>\<device
+// key name>\" at `prefixUnits`; each instance's name is put after it. False when an allocation fails.
+bool OfferInstanceTimes(const RegKey& deviceType, const DevicePropertyReader& properties, wchar_t* instanceId,
+                        std::size_t prefixUnits, wchar_t* scratch, TimeChoice& first,
+                        TimeChoice& lastAttached) {
+  const int instanceCount = deviceType.SubkeyCount();
+  for (int i = 0; i < instanceCount; ++i) {
+    ClearScratch(scratch);
+    if (!deviceType.EnumSubkey(scratch, kScratchUnits, static_cast<DWORD>(i))) {
+      continue;
+    }
+    OpenedKey instance(deviceType.Handle(), scratch);
+    if (!instance) {
+      return false;
+    }
+    ULONGLONG written = 0;
+    if (instance->LastWriteTime(&written)) {
+      first.Offer(written);
+    }
+    instance.Reset();
+    std::size_t length = prefixUnits;
+    if (!AppendBounded(instanceId, kInstanceIdUnits, length, scratch)) {
+      continue;
+    }
+    const DeviceDates dates = properties.Read(instanceId);
+    for (const ULONGLONG date : {dates.install, dates.firstInstall, dates.lastArrival, dates.lastRemoval}) {
+      first.Offer(date);
+    }
+    lastAttached.Offer(dates.lastArrival);
+    lastAttached.Offer(dates.lastRemoval);
+  }
+  return true;
+}
+
+// Stores the first instance key's two values, and the device's first use and last arrival or removal.
+// False when an allocation fails.
+bool StoreKeyData(const RegKey& deviceType, const RegKey& instance, const DeviceTypeSource& source,
+                  wchar_t* scratch, DeviceRecord& record) {
   ClearScratch(scratch);
   instance.FindStringValue(scratch, kScratchUnits, L"FriendlyName");
   record.friendlyName = NewRecordStringFromScratch(scratch);
@@ -90,18 +154,42 @@ bool StoreKeyData(const RegKey& deviceType, const RegKey& instance, wchar_t* scr
   ClearScratch(scratch);
   instance.FindStringValue(scratch, kScratchUnits, L"DeviceDesc");
   record.description = NewRecordStringFromScratch(scratch);
-  return record.description != nullptr;
+  if (!record.description) {
+    return false;
+  }
+
+  TimeChoice first(TimeChoice::Keep::kEarliest);
+  TimeChoice lastAttached(TimeChoice::Keep::kLatest);
+  ULONGLONG written = 0;
+  if (deviceType.LastWriteTime(&written)) {
+    first.Offer(written);
+  }
+  wchar_t instanceId[kInstanceIdUnits] = {};
+  std::size_t prefixUnits = 0;
+  const bool named = AppendBounded(instanceId, kInstanceIdUnits, prefixUnits, source.enumerator) &&
+                     AppendBounded(instanceId, kInstanceIdUnits, prefixUnits, L"\\") &&
+                     AppendBounded(instanceId, kInstanceIdUnits, prefixUnits, record.deviceKeyName) &&
+                     AppendBounded(instanceId, kInstanceIdUnits, prefixUnits, L"\\");
+  if (named && !OfferInstanceTimes(deviceType, source.properties, instanceId, prefixUnits, scratch, first,
+                                   lastAttached)) {
+    return false;
+  }
+  record.firstUsed = NewRecordString(first.Text(), std::wcslen(first.Text()));
+  record.firstWritten = first.Written();
+  record.lastAttached = NewRecordString(lastAttached.Text(), std::wcslen(lastAttached.Text()));
+  record.lastAttachedWritten = lastAttached.Written();
+  return record.firstUsed && record.lastAttached;
 }
 
 }  // namespace
 
-bool StoreDeviceType(const RegKey& parent, wchar_t* scratch, DeviceRecord& record) {
+bool StoreDeviceType(const DeviceTypeSource& source, wchar_t* scratch, DeviceRecord& record) {
   DeviceRecordFill fill(record);
   record.deviceKeyName = NewRecordStringFromScratch(scratch);
   if (!record.deviceKeyName) {
     return false;
   }
-  OpenedKey deviceType(parent.Handle(), scratch);
+  OpenedKey deviceType(source.parent.Handle(), scratch);
   if (!deviceType) {
     return false;
   }
@@ -113,7 +201,7 @@ bool StoreDeviceType(const RegKey& parent, wchar_t* scratch, DeviceRecord& recor
   if (!instance) {
     return false;
   }
-  const bool stored = StoreKeyData(*deviceType, *instance, scratch, record);
+  const bool stored = StoreKeyData(*deviceType, *instance, source, scratch, record);
   deviceType.Reset();
   instance.Reset();
   if (stored) {

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "history/device_history.h"
+#include "registry/device_properties.h"
 #include "registry/reg_key.h"
 
 // What the registry scans share: the per-item scratch buffer, the copying of record strings, and the
@@ -27,12 +28,22 @@ wchar_t* NewRecordString(const wchar_t* text, std::size_t length);
 // last unit.
 wchar_t* NewRecordStringFromScratch(const wchar_t* scratch);
 
-// Fills `record` from the device-type key under `parent` whose name is in `scratch`: the name, the key's
-// last-write time (first use), and "FriendlyName" and "DeviceDesc" of its first instance key. A key
-// without an instance key lends its own values. Values and times that cannot be read are empty. False when
-// an allocation fails; the record is then left all-absent, never half-filled. Uses `scratch` for the
-// queries.
-bool StoreDeviceType(const RegKey& parent, wchar_t* scratch, DeviceRecord& record);
+// Where a scan finds device-type keys: the key they are under (Enum\USBSTOR or Enum\SCSI), the
+// enumerator's name that begins their instances' IDs ("USBSTOR", "SCSI"), and the reader of those
+// instances' dates.
+struct DeviceTypeSource {
+  const RegKey& parent;
+  const wchar_t* enumerator;
+  const DevicePropertyReader& properties;
+};
+
+// Fills `record` from the device-type key under `source.parent` whose name is in `scratch`: the name,
+// "FriendlyName" and "DeviceDesc" of its first instance key (a key without an instance key lends its own
+// values), its first use (the earliest of the key's last-write time, each instance key's and each
+// instance's dates) and its instances' latest arrival or removal. Values and times that cannot be read
+// are empty. False when an allocation fails; the record is then left all-absent, never half-filled. Uses
+// `scratch` for the queries.
+bool StoreDeviceType(const DeviceTypeSource& source, wchar_t* scratch, DeviceRecord& record);
 
 // Whether two zero-terminated texts are equal when only the ASCII letters a to z and A to Z are folded, as
 // Windows compares service names and container IDs.

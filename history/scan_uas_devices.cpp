@@ -167,7 +167,7 @@ Verdict JudgeDeviceType(const RegKey& scsi, const wchar_t* deviceKeyName, const 
 
 }  // namespace
 
-void DeviceHistory::ScanUasDevices() {
+void DeviceHistory::ScanUasDevices(const DevicePropertyReader& properties) {
   uasDeviceCount = 0;
   // Nothing here throws; the guard keeps any fault inside the scan. Keys, scratches and containers are
   // owned by scope, so leaving early by a failed allocation or a fault releases them alike.
@@ -188,6 +188,7 @@ void DeviceHistory::ScanUasDevices() {
     if (!uasDevices) {
       return;
     }
+    const DeviceTypeSource source = {*scsi, L"SCSI", properties};
     for (int index = 0; index < typeCount; ++index) {
       Scratch scratch = NewScratch();
       if (!scratch) {
@@ -202,7 +203,7 @@ void DeviceHistory::ScanUasDevices() {
         return;
       }
       if (verdict == Verdict::kUas) {
-        if (!StoreDeviceType(*scsi, scratch.get(), uasDevices[uasDeviceCount])) {
+        if (!StoreDeviceType(source, scratch.get(), uasDevices[uasDeviceCount])) {
           return;
         }
         ++uasDeviceCount;

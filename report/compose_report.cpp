@@ -93,12 +93,14 @@ const wchar_t* DisplayText(const wchar_t* value) {
   return name + nameUnits + 2;
 }
 
-// A device record as the report prints it: devices seen in both views carry their last use.
-void AppendDevice(ReportWriter& report, const DeviceRecord& device, const wchar_t* lastUsed) {
-  const wchar_t* const values[kReportFieldCount] = {device.deviceKeyName, DisplayText(device.friendlyName),
-                                                    DisplayText(device.description), device.firstUsed,
-                                                    lastUsed};
-  if (lastUsed) {
+// A device record as the report prints it, with the first and last use that correlation set: devices seen
+// in both views carry their last use (a missing one prints as empty text).
+void AppendDevice(ReportWriter& report, const DeviceRecord& device) {
+  const wchar_t* const lastUse = device.interface ? (device.lastUse ? device.lastUse : L"") : nullptr;
+  const wchar_t* const values[kReportFieldCount] = {
+      device.deviceKeyName, DisplayText(device.friendlyName), DisplayText(device.description),
+      device.firstUse ? device.firstUse : device.firstUsed, lastUse};
+  if (lastUse) {
     AppendRecord(report, kBothViewsLines, values);
   } else {
     AppendRecord(report, kNoInterfaceLines, values);
@@ -120,12 +122,12 @@ void DeviceHistory::ComposeReport(wchar_t* text) {
   report.Append({kReportHeader, kReportBlockEnd});
 
   // Devices seen in both views. A linked device whose own fields are incomplete (a scan cut short) is
-  // passed over like the incomplete records below; a missing last use prints as empty text.
+  // passed over like the incomplete records below.
   for (const DeviceArray& array : deviceArrays) {
     for (std::int32_t d = 0; array.records && d < array.count; ++d) {
       const DeviceRecord& device = array.records[d];
       if (device.interface && HasDeviceFields(device)) {
-        AppendDevice(report, device, device.interface->lastUsed ? device.interface->lastUsed : L"");
+        AppendDevice(report, device);
       }
     }
   }
@@ -136,7 +138,7 @@ void DeviceHistory::ComposeReport(wchar_t* text) {
     for (std::int32_t d = 0; array.records && d < array.count; ++d) {
       const DeviceRecord& device = array.records[d];
       if (!device.interface && HasDeviceFields(device)) {
-        AppendDevice(report, device, nullptr);
+        AppendDevice(report, device);
       }
     }
   }

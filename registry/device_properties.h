@@ -1,0 +1,39 @@
+#pragma once
+
+#include <windows.h>
+
+#include "registry/system_library.h"
+
+// The dates that Windows keeps of one device instance, in FILETIME's units (UTC); 0 where it keeps none
+// that can be used.
+struct DeviceDates {
+  ULONGLONG install = 0;       // when its driver was last installed
+  ULONGLONG firstInstall = 0;  // when it was first installed
+  ULONGLONG lastArrival = 0;   // when it last arrived (Windows 8 and later)
+  ULONGLONG lastRemoval = 0;   // when it was last removed (Windows 8 and later)
+};
+
+// Reads device instances' dates through SetupAPI's device property function, which Windows documents for
+// every device instance it knows, present or not (Windows Vista and later). Windows keeps these
+// properties in a registry key that only SYSTEM may read; the property function reads them for any
+// user, with no privilege, and changes nothing. setupapi.dll is loaded from the system folder when the
+// reader is made; where the property function is missing (Windows XP) the reader reads nothing.
+class DevicePropertyReader {
+ public:
+  DevicePropertyReader();
+  DevicePropertyReader(const DevicePropertyReader&) = delete;
+  DevicePropertyReader& operator=(const DevicePropertyReader&) = delete;
+
+  // The dates of the device instance `instanceId` ("USBSTOR\<device key name>\<instance>"). A date counts
+  // only when it is a FILETIME of exactly 8 bytes and not zero; anything else, and any failure, gives 0.
+  DeviceDates Read(const wchar_t* instanceId) const;
+
+ private:
+  SystemLibrary setupapi_;
+  // SetupAPI's functions, all null unless the DLL has every one; their types stay in the .cpp file, away
+  // from the headers that declare them.
+  FARPROC createList_;
+  FARPROC openInfo_;
+  FARPROC getProperty_;
+  FARPROC destroyList_;
+};
