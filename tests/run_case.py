@@ -6,7 +6,6 @@ of the pristine prefix under WORK, at UTC+8 unless its options name another time
 import datetime, glob, os, pathlib, pwd, shutil, socket, subprocess, sys, time, zoneinfo
 
 TOOLS = pathlib.Path(__file__).resolve().parents[1] / "tools"
-LOCALES = {"950": "zh_TW.UTF-8", "1252": "C", "932": "ja_JP.UTF-8"}
 CAPTIONS = {0: "報告產生完成", 2: "報告產生失敗"}
 UNSEEN = {124: "had not ended by itself in the time allowed", 125: "made a window"}  # the launcher's exit codes
 failures = []
@@ -103,8 +102,9 @@ def main(unit, exe, case, work):
     prefix = work / "prefix"
     subprocess.run([TOOLS / "wine-prefix.sh", "copy", os.environ["VESTIGIA_PRISTINE"], prefix,
                     *[f for f in [case / "registry.reg"] if f.exists()]], check=True)
-    env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "LANG", "LANGUAGE")}
-    env.update(WINEPREFIX=str(prefix), TZ=options.get("timezone", "Asia/Taipei"), LC_ALL=LOCALES[options.get("codepage", "950")],
+    env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}  # the caller's locale too: Wine's is its own
+    env.update(WINEPREFIX=str(prefix), TZ=options.get("timezone", "Asia/Taipei"),
+               VESTIGIA_CODEPAGE=options.get("codepage", "950"),
                VESTIGIA_CASE="Z:" + str(case).replace("/", "\\"))
     if unit:
         code = subprocess.run([TOOLS / "wine-session.sh", exe], env=env, stdin=subprocess.DEVNULL).returncode

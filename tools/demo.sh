@@ -23,7 +23,7 @@ fi
 demo=$root/build/demo
 export WINEPREFIX=$demo/prefix
 # The run sees UTC+8 and code page 950, and a session whose shell runs, as on Windows.
-run() { TZ=Asia/Taipei LC_ALL=zh_TW.UTF-8 tools/wine-session.sh "$exe"; }
+run() { TZ=Asia/Taipei VESTIGIA_CODEPAGE=950 tools/wine-session.sh "$exe"; }
 tools/wine-prefix.sh pristine "$demo/pristine"
 tools/wine-prefix.sh copy "$demo/pristine" "$WINEPREFIX" tests/cases/uas_drives/registry.reg
 desktop=$WINEPREFIX/drive_c/users/Public/Desktop
@@ -83,7 +83,7 @@ sample uas_only 202612031400-chen-WS-09.txt
 sample empty 202612031405-root-LAB-02.txt
 echo "Merging them with the sample reports of four other PCs, with the 32-bit report merger"
 echo "(vestigia-merge.exe --since 2022-01-01 C:\\office):"
-LC_ALL=zh_TW.UTF-8 tools/wine-run.sh "$root/build/win32/vestigia-merge.exe" --since 2022-01-01 'C:\office' \
+VESTIGIA_CODEPAGE=950 tools/wine-run.sh "$root/build/win32/vestigia-merge.exe" --since 2022-01-01 'C:\office' \
   </dev/null | iconv -f CP950 -t UTF-8 | tr -d '\r'
 wineserver -w
 table=$(ls -t "$office"/merged-*.csv | head -1)

@@ -17,9 +17,20 @@ case "${1:-}" in
     [[ -f $dir/.complete && -f $wow64 ]] && exit 0
     rm -rf "$dir"
     mkdir -p "$(dirname "$dir")"
-    WINEPREFIX=$dir /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 </dev/null
+    # Wine's errors go to a log, which is shown only when the prefix cannot be made.
+    log=$dir.log
+    WINEPREFIX=$dir WINEDEBUG=err+all /usr/lib/wine/wine64 wineboot -i >"$log" 2>&1 </dev/null || true
     WINEPREFIX=$dir wineserver -w
-    [[ -f $wow64 ]] || { echo "wine-prefix.sh: $dir has no 32-bit side (is wine32:i386 installed?)" >&2; exit 1; }
+    if [[ ! -f $wow64 ]]; then
+      echo "wine-prefix.sh: $dir has no 32-bit side: Wine could not start a 32-bit process there." >&2
+      if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed'; then
+        echo "wine-prefix.sh: the package wine32:i386 is not installed (tools/setup.sh installs it)." >&2
+      fi
+      echo "wine-prefix.sh: what Wine said (all of it in $log):" >&2
+      grep -E 'err:|failed|rror' "$log" | grep -v -E 'winediag:nodrv|systray' | head -20 >&2 || true
+      exit 1
+    fi
+    rm -f "$log"
     touch "$dir/.complete"
     ;;
   copy)

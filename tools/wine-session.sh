@@ -7,7 +7,7 @@
 # exit code; says on stderr when the session could not be set up as it should.
 set -u
 here=$(dirname "$0")
-. "$here/wine-env.sh"
+. "$here/wine-env.sh" || exit 2
 # A persistent server keeps the shell between the warm-up and the program, until the session ends here.
 # The warm-up asks for the desktop, which starts the shell and waits for it; its output goes nowhere,
 # since the services it starts inherit it and would keep the caller's pipe open.
