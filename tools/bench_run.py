@@ -1,22 +1,31 @@
 #!/usr/bin/env python3
-"""Times whole runs of the program on a large registry (1,000 USBSTOR device-type keys, 3,000 USBSTOR
-interface entries, 500 USB devices of which 50 are UAS drives, 60 SCSI disks of which 50 are those drives,
-each with a disk interface entry) and, on the same prefix and Wine server, `reg query KEY /s` over the five
-keys the program reads. Prints both figures and their ratio. Not a test.
+"""Times whole runs of the program on a large registry (1,000 USBSTOR device-type keys with one instance each,
+every instance with its class and its four dates as Windows 8 and later keep them, 3,000 USBSTOR interface
+entries, 500 USB devices of which 50 are UAS drives, 60 SCSI disks of which 50 are those drives, each with a
+disk interface entry) and, on the same prefix and Wine server, `reg query KEY /s` over the five keys the
+program reads. Prints both figures and their ratio. Not a test.
 
-  python3 tools/bench_run.py [EXE]      (default build/win64/vestigia.exe; the prefix goes to build/bench)
+  python3 tools/bench_run.py [--devices N] [--instances K] [EXE]
+      N device-type keys (1,000) of K instances each (1); EXE by default build/win64/vestigia.exe; the prefix
+      goes to build/bench
 """
 
-import os, pathlib, statistics, subprocess, sys, time
+import argparse, os, pathlib, statistics, subprocess, sys, time
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
-EXE = pathlib.Path(sys.argv[1] if len(sys.argv) > 1 else ROOT / "build" / "win64" / "vestigia.exe").resolve()
+ARGS = argparse.ArgumentParser()
+ARGS.add_argument("--devices", type=int, default=1000)
+ARGS.add_argument("--instances", type=int, default=1)
+ARGS.add_argument("exe", nargs="?", default=ROOT / "build" / "win64" / "vestigia.exe")
+ARGS = ARGS.parse_args()
+EXE = pathlib.Path(ARGS.exe).resolve()
 PREFIX = ROOT / "build" / "bench" / "prefix"
 KEYS = [r"SYSTEM\CurrentControlSet\Enum\USBSTOR",
         r"SYSTEM\CurrentControlSet\Control\DeviceClasses\{53f56307-b6bf-11d0-94f2-00a0c91efb8b}",
         r"SYSTEM\CurrentControlSet\Control\DeviceClasses\{53f56308-b6bf-11d0-94f2-00a0c91efb8b}",
         r"SYSTEM\CurrentControlSet\Enum\USB", r"SYSTEM\CurrentControlSet\Enum\SCSI"]
-DEVICES, ENTRIES, USB_DEVICES, UAS_DRIVES, INTERNAL_DISKS, REPEATS = 1000, 3000, 500, 50, 10, 3
+DEVICES, INSTANCES, USB_DEVICES, UAS_DRIVES, INTERNAL_DISKS, REPEATS = ARGS.devices, ARGS.instances, 500, 50, 10, 3
+ENTRIES = 3 * DEVICES
 
 
 def section(path, values=""):
@@ -29,8 +38,14 @@ def registry():
     text = "".join(section(key) for key in KEYS)
     for i in range(DEVICES):
         name = KEYS[0] + "\\Disk&Ven_Bench%04d&Prod_Stick&Rev_1.00" % i
-        text += section(name) + section(name + "\\%012d&0" % i, '"FriendlyName"="Bench Stick %d USB Device"\n'
-                                                               '"DeviceDesc"="Disk drive"\n' % i)
+        text += section(name)
+        for k in range(INSTANCES):
+            instance = name + "\\%012d&%d" % (i, k)
+            text += section(instance, '"FriendlyName"="Bench Stick %d USB Device"\n"DeviceDesc"="Disk drive"\n'
+                                      '"ClassGUID"="{4d36e967-e325-11ce-bfc1-08002be10318}"\n' % i)
+            # Its install, first install, last arrival and last removal dates (2019-08-26).
+            text += "".join(section(instance + "\\Properties\\{83da6326-97a6-4088-9453-a1923f573b29}\\%04X" % pid,
+                                    "@=hex(ffff0010):00,50,90,66,03,5c,d5,01\n") for pid in range(100, 104))
     for j in range(ENTRIES):
         device = "Disk&Ven_Bench%04d&Prod_Stick&Rev_1.00" % (j // 3) if j % 10 else "Disk&Ven_Gone%04d&Prod_X" % j
         key = KEYS[2 if j % 3 == 2 else 1]
@@ -68,7 +83,7 @@ def uas_registry():
 
 
 def main():
-    env = dict(os.environ, WINEPREFIX=str(PREFIX), TZ="Asia/Taipei", LC_ALL="zh_TW.UTF-8")
+    env = dict(os.environ, WINEPREFIX=str(PREFIX), TZ="Asia/Taipei", VESTIGIA_CODEPAGE="950")
     wine = lambda *args: subprocess.run([ROOT / "tools" / "wine-run.sh", *args], env=env, check=True,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=900)
     pristine = ROOT / "build" / "win64" / "wine" / "pristine"
@@ -96,9 +111,9 @@ def main():
     finally:
         subprocess.run(["wineserver", "-k"], env=env)
     run, query = statistics.median(runs), statistics.median(queries)
-    print("registry: %d USBSTOR device-type keys, %d USBSTOR interface entries, %d USB devices, %d SCSI disks "
-          "(%d UAS); report %d bytes" % (DEVICES, ENTRIES, USB_DEVICES, UAS_DRIVES + INTERNAL_DISKS, UAS_DRIVES,
-                                          size))
+    print("registry: %d USBSTOR device-type keys of %d instances, %d USBSTOR interface entries, %d USB devices, "
+          "%d SCSI disks (%d UAS); report %d bytes" % (DEVICES, INSTANCES, ENTRIES, USB_DEVICES,
+                                                      UAS_DRIVES + INTERNAL_DISKS, UAS_DRIVES, size))
     print("%s whole run:  %.2f s (median of %d: %s)" % (EXE.name, run, REPEATS, ", ".join("%.2f" % r for r in runs)))
     print("reg query /s, 5 keys: %.2f s (median of %d: %s)" % (query, REPEATS, ", ".join("%.2f" % q for q in queries)))
     print("ratio run / reg query: %.2f" % (run / query))
