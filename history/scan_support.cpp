@@ -106,9 +106,11 @@ class TimeChoice {
   wchar_t text_[RegKey::kTimeTextUnits] = {};
 };
 
-// Offers every time that the instance keys of `deviceType` hold: each key's last-write time, read before
-// anything else of the instance, and the dates Windows keeps of it. `instanceId` holds "<enumerator>\<device
-// key name>\" at `prefixUnits`; each instance's name is put after it. False when an allocation fails.
+// Offers every time that the instance keys of `deviceType` hold: each key's last-write time, and the dates
+// Windows keeps of the instance. The key's time is read first: opening an instance to read its dates may
+// itself write the key (Wine's SetupAPI stores the device's class there). `instanceId` holds
+// "<enumerator>\<device key name>\" at `prefixUnits`; each instance's name is put after it. False when an
+// allocation fails.
 bool OfferInstanceTimes(const RegKey& deviceType, const DevicePropertyReader& properties, wchar_t* instanceId,
                         std::size_t prefixUnits, wchar_t* scratch, TimeChoice& first,
                         TimeChoice& lastAttached) {
@@ -164,14 +166,16 @@ bool StoreKeyData(const RegKey& deviceType, const RegKey& instance, const Device
   if (deviceType.LastWriteTime(&written)) {
     first.Offer(written);
   }
+  // A prefix cut short fills the buffer, so that no instance's name fits after it and no instance's dates
+  // are read under a wrong ID.
   wchar_t instanceId[kInstanceIdUnits] = {};
   std::size_t prefixUnits = 0;
-  const bool named = AppendBounded(instanceId, kInstanceIdUnits, prefixUnits, source.enumerator) &&
-                     AppendBounded(instanceId, kInstanceIdUnits, prefixUnits, L"\\") &&
-                     AppendBounded(instanceId, kInstanceIdUnits, prefixUnits, record.deviceKeyName) &&
-                     AppendBounded(instanceId, kInstanceIdUnits, prefixUnits, L"\\");
-  if (named && !OfferInstanceTimes(deviceType, source.properties, instanceId, prefixUnits, scratch, first,
-                                   lastAttached)) {
+  for (const wchar_t* piece :
+       {source.enumerator, L"\\", static_cast<const wchar_t*>(record.deviceKeyName), L"\\"}) {
+    AppendBounded(instanceId, kInstanceIdUnits, prefixUnits, piece);
+  }
+  if (!OfferInstanceTimes(deviceType, source.properties, instanceId, prefixUnits, scratch, first,
+                          lastAttached)) {
     return false;
   }
   record.firstUsed = NewRecordString(first.Text(), std::wcslen(first.Text()));
