@@ -82,6 +82,10 @@ def unsafe(page_bytes, root, requests):
     found = ["a request: " + str(r) for r in requests]
     head = page_bytes[:200].decode("utf-8")
     found += [] if '<html lang="zh-Hant">' in head and '<meta charset="utf-8">' in head else ["no zh-Hant or utf-8"]
+    # No control character but tab, LF and CR: HTML allows no other (but form feed, which no page needs), and
+    # browsers show them differently.
+    found += ["a raw control character U+%04X in the source" % ord(c) for c in sorted(set(
+        re.findall(r"[\x00-\x08\x0b\x0c\x0e-\x1f\x7f-\x9f]", page_bytes.decode("utf-8", "replace"))))]
     for node in root.walk():
         if node.tag in LOADERS and not (node.tag == "meta" and set(node.attrs) <= {"charset", "name", "content"}):
             found.append("a <%s> element" % node.tag)
