@@ -1,8 +1,8 @@
 #include "history/device_history.h"
 
-#include "registry/device_properties.h"
-
 #include <cwchar>
+
+#include "registry/device_properties.h"
 
 namespace {
 

@@ -58,7 +58,8 @@ struct InterfaceRecord {
 // Arrays and strings are allocated with new[] (nothrow) and freed only by Release().
 class DeviceHistory {
  public:
-  // Scans the registry: the USB storage devices, the UAS drives, then the device-interface entries. Never
+  // Scans the registry: the USB storage devices, the UAS drives (each with its instances' dates, read
+  // through the device property function where Windows has it), then the device-interface entries. Never
   // fails; what cannot be read is missing from the store.
   DeviceHistory();
 
