@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <iterator>
 
+#include "merge/calendar.h"
 #include "merge/report_files.h"
 
 namespace {
@@ -97,10 +98,6 @@ std::int64_t DaysFromCivil(std::int64_t year, unsigned month, unsigned day) {
   return era * 146097 + static_cast<std::int64_t>(dayOfEra) - 719468;
 }
 
-bool IsLeapYear(int year) {
-  return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
-
 void AppendUtf8(std::uint32_t code, std::string& xml) {
   if (code < 0x80) {
     xml += static_cast<char>(code);
@@ -170,11 +167,9 @@ bool SpreadsheetTime(std::wstring_view text, std::string& serial) {
       parts[part] = parts[part] * 10 + (text[at] - L'0');
     }
   }
-  static constexpr int kMonthDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   const int year = parts[0], month = parts[1], day = parts[2];
   if (year < 1900 || year > 9999 || (year == 1900 && month < 3) || month < 1 || month > 12 || day < 1 ||
-      day > kMonthDays[month - 1] + (month == 2 && IsLeapYear(year)) || parts[3] > 23 || parts[4] > 59 ||
-      parts[5] > 59) {
+      day > DaysInMonth(year, month) || parts[3] > 23 || parts[4] > 59 || parts[5] > 59) {
     return false;
   }
   const std::int64_t days = DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) -
