@@ -61,7 +61,9 @@ std::map<std::string, ZipEntry> ReadZip(const std::string& bytes) {
     ZipEntry entry = {Read32(bytes, at + 16), Read32(bytes, at + 20), Read32(bytes, at + 24), ""};
     const std::size_t local = Read32(bytes, at + 42);
     EXPECT_EQ(Read32(bytes, local), 0x04034b50u) << name;
-    EXPECT_EQ(Read16(bytes, local + 6), 8u) << name;            // sizes after the data
+    // Sizes after the data (bit 3), deflated at the fastest level (bits 1 and 2), here as in the directory.
+    EXPECT_EQ(Read16(bytes, local + 6), 0x000Eu) << name;
+    EXPECT_EQ(Read16(bytes, at + 8), 0x000Eu) << name;
     EXPECT_EQ(Read32(bytes, local + 10), 0x00210000u) << name;  // 1980-01-01 00:00
     EXPECT_EQ(bytes.substr(local + 30, name.size()), name);
     const std::size_t data = local + 30 + name.size() + Read16(bytes, local + 28);
