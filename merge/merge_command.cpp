@@ -201,11 +201,16 @@ const std::wstring* FileThatOutputReplaces(const std::vector<std::wstring>& file
   return nullptr;
 }
 
-// Writes the workbook whole or not at all, a row at a time.
+// Writes the workbook whole or not at all, a row at a time. Running out of memory on the way (its shared
+// texts grow with the distinct texts of the table) fails the workbook alone.
 bool WriteWorkbook(const std::wstring& path, const MergedReports& merged) {
-  TableWorkbook workbook(path);
-  ForEachTableRow(merged, [&workbook](const TableRow& row) { workbook.AddRow(row); });
-  return workbook.Commit();
+  try {
+    TableWorkbook workbook(path);
+    ForEachTableRow(merged, [&workbook](const TableRow& row) { workbook.AddRow(row); });
+    return workbook.Commit();
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
 }
 
 }  // namespace
