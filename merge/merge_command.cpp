@@ -11,12 +11,12 @@
 #include <new>
 #include <set>
 
-#include "merge/writing/merged_table.h"
-#include "merge/writing/overview_page.h"
 #include "merge/reading/report_decoding.h"
-#include "merge/report_files.h"
 #include "merge/reading/report_name.h"
 #include "merge/reading/report_reader.h"
+#include "merge/report_files.h"
+#include "merge/writing/merged_table.h"
+#include "merge/writing/overview_page.h"
 #include "merge/writing/workbook.h"
 
 const wchar_t kMergeHelp[] =
@@ -54,9 +54,10 @@ namespace {
 
 constexpr wchar_t kOutputNameFormat[] = L"merged-%04d%02d%02d-%02d%02d%02d.csv";
 
-std::wstring Formatted(const wchar_t* format, int number) {
+template <typename... Numbers>
+std::wstring Formatted(const wchar_t* format, Numbers... numbers) {
   wchar_t buffer[256] = {};
-  std::swprintf(buffer, std::size(buffer), format, number);
+  std::swprintf(buffer, std::size(buffer), format, numbers...);
   return buffer;
 }
 
@@ -72,6 +73,9 @@ std::wstring ReasonFor(const ReportReading& reading) {
       return Formatted(L"報告不完整或格式不符：第 %d 行之後沒有完整的記錄", reading.line);
     case ReportReading::kAmbiguous:
       return Formatted(L"自第 %d 行起可有不只一種讀法，無法確定欄位", reading.line);
+    case ReportReading::kTooLong:
+      return Formatted(L"第 %d 行起的值長於 %d 個字元，程式寫出的報告不會有這樣的值", reading.line,
+                       static_cast<int>(kMaxReportValueUnits));
   }
   return L"";
 }
@@ -107,9 +111,15 @@ struct ReadingSpace {
 // Reads one file as a report into `space.reading`; false with `reason` set when it is not merged.
 bool ReadReport(const std::wstring& path, ReadingSpace& space, ReportName& name, std::wstring& reason) {
   std::string& bytes = space.bytes;
-  if (!ParseReportName(FileNameOf(path), name)) {
-    reason = L"檔名不是報告的檔名（YYYYMMDDhhmm-使用者-電腦.txt）";
-    return false;
+  switch (ParseReportName(FileNameOf(path), name)) {
+    case NameReading::kReportName:
+      break;
+    case NameReading::kImpossibleTime:
+      reason = L"檔名中的時間 " + name.time + L" 不存在，不是程式寫出的報告";
+      return false;
+    case NameReading::kNotAReportName:
+      reason = L"檔名不是報告的檔名（YYYYMMDDhhmm-使用者-電腦.txt）";
+      return false;
   }
   switch (ReadWholeFile(path, kMaxReportBytes, bytes)) {
     case ReadOutcome::kRead:
@@ -191,11 +201,16 @@ const std::wstring* FileThatOutputReplaces(const std::vector<std::wstring>& file
   return nullptr;
 }
 
-// Writes the workbook whole or not at all, a row at a time.
+// Writes the workbook whole or not at all, a row at a time. Running out of memory on the way (its shared
+// texts grow with the distinct texts of the table) fails the workbook alone.
 bool WriteWorkbook(const std::wstring& path, const MergedReports& merged) {
-  TableWorkbook workbook(path);
-  ForEachTableRow(merged, [&workbook](const TableRow& row) { workbook.AddRow(row); });
-  return workbook.Commit();
+  try {
+    TableWorkbook workbook(path);
+    ForEachTableRow(merged, [&workbook](const TableRow& row) { workbook.AddRow(row); });
+    return workbook.Commit();
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
 }
 
 }  // namespace
@@ -246,7 +261,7 @@ bool ReadMergeArguments(const std::vector<std::wstring>& arguments, MergeOptions
 
 bool IsReportFileName(const std::wstring& fileName) {
   ReportName name;
-  return ParseReportName(fileName, name);
+  return ParseReportName(fileName, name) != NameReading::kNotAReportName;
 }
 
 int MergeReports(const MergeOptions& options, const std::function<void(const std::wstring&)>& say) {
@@ -291,8 +306,8 @@ int MergeReports(const MergeOptions& options, const std::function<void(const std
                                   : DefaultOutputPath(!firstFolder.empty() ? firstFolder : firstFileFolder);
   const std::wstring page = OverviewPagePath(output), workbook = WorkbookPath(output);
   // Each output is first written beside its name as NAME.partial, which must not be a file to merge either.
-  for (const std::wstring& name : {output, page, workbook, output + kPartialSuffix, page + kPartialSuffix,
-                                   workbook + kPartialSuffix}) {
+  for (const std::wstring& name :
+       {output, page, workbook, output + kPartialSuffix, page + kPartialSuffix, workbook + kPartialSuffix}) {
     if (const std::wstring* replaced = FileThatOutputReplaces(files, keys, FileIdentity(name))) {
       say(L"輸出檔會取代要合併的檔案 " + *replaced + L"，請用 -o 指定另一個檔名。");
       return kMergeFailed;

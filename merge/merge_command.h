@@ -25,7 +25,8 @@ bool ReadMergeArguments(const std::vector<std::wstring>& arguments, MergeOptions
 // What --help prints.
 extern const wchar_t kMergeHelp[];
 
-// Whether a file found in a folder is taken for a report: its name is a report's.
+// Whether a file found in a folder is taken for a report: its name has a report's form. One whose time
+// cannot be is taken too, so that the summary names it among the files not merged, with the reason.
 bool IsReportFileName(const std::wstring& fileName);
 
 // The largest file read as a report: the program's report holds at most 1,048,575 UTF-16 units, at most
@@ -33,8 +34,8 @@ bool IsReportFileName(const std::wstring& fileName);
 constexpr std::size_t kMaxReportBytes = 3 * 1048576;
 
 // Merges the reports that the inputs name into one CSV table, and beside it the overview page
-// (merge/writing/overview_page.h), and tells `say`, line by line, what the user should read: the paths of both
-// and the counts, and each file not merged with the reason and the line. Each file appears whole or not
+// (merge/writing/overview_page.h), and tells `say`, line by line, what the user should read: the paths of
+// both and the counts, and each file not merged with the reason and the line. Each file appears whole or not
 // at all; the page is written only after the table, and a page that cannot be written leaves the table
 // in place and fails the run. Returns the exit code.
 int MergeReports(const MergeOptions& options, const std::function<void(const std::wstring&)>& say);

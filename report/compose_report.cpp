@@ -3,7 +3,10 @@
 #include <cwchar>
 
 #include "history/device_history.h"
+#include "history/scan_support.h"
 #include "report/report_format.h"
+
+static_assert(kScratchUnits - 1 == kMaxReportValueUnits, "every value passes through the scratch");
 
 namespace {
 

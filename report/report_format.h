@@ -41,6 +41,11 @@ constexpr ReportLine kNoInterfaceLines[] = {{kDriverLabel, ReportField::kDeviceK
 constexpr ReportLine kNoDeviceKeyLines[] = {{kDeviceNameLabel, ReportField::kDeviceKeyName},
                                             {kLastUsedLabel, ReportField::kLastUsed}};
 
+// The longest value (a device key name, a name or a description) that a report holds: the program reads
+// each through a buffer of 1,024 units, its terminator included. A report with a longer value is not one
+// that the program wrote.
+constexpr std::size_t kMaxReportValueUnits = 1023;
+
 // The report file's name: "YYYYMMDDhhmm-<user>-<COMPUTER>.txt", local time to the minute.
 constexpr wchar_t kReportNameStampFormat[] = L"%04d%02d%02d%02d%02d";
 constexpr std::size_t kReportNameStampUnits = 12;

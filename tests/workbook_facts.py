@@ -1,16 +1,38 @@
-"""The workbook as a real spreadsheet reads it: headless LibreOffice Calc converts it to CSV, each cell as
-shown, and to flat OpenDocument XML, which says each cell's type and a time's instant. Its container and
-parts are checked with Python's zipfile and XML parser, and its frozen header in the sheet's own XML, which
-a conversion does not keep."""
+"""The workbook as three independent readers read it, each cell against the table's: headless LibreOffice Calc
+converts it to CSV, each cell as shown, and to flat OpenDocument XML, which says each cell's type and a time's
+instant; openpyxl (Debian's, in Debian's own Python) gives each cell's value and number format; gnumeric's
+ssconvert converts it to CSV with each cell's raw value. Its container and parts are checked with Python's
+zipfile and XML parser, and in the sheet's own XML, which a conversion does not keep, its frozen header and
+the range where numbers stored as text are not flagged.
 
-import csv, datetime, io, pathlib, re, shutil, subprocess, tempfile, zipfile
+The only differences allowed from the table: the apostrophe that the CSV puts before a formula-looking cell;
+LibreOffice's CR LF read back as LF; and for a reader that does not decode the format's escapes "_xHHHH_",
+the cell's text exactly as the workbook writes it, which must itself decode, as the format says, to the
+table's text."""
+
+import csv, datetime, io, json, pathlib, re, shutil, subprocess, tempfile, zipfile
 import xml.dom.minidom, xml.etree.ElementTree as ET
 
 SHEET = "USB 裝置記錄"
 TIME_COLUMNS = {2, 10, 11}  # 報告時間, 首次使用, 最後使用
 FORMULA_STARTS = "=+-@\t\r"  # the CSV writes these after an apostrophe; the workbook's text has none
 PARTS = {"[Content_Types].xml", "_rels/.rels", "xl/workbook.xml", "xl/_rels/workbook.xml.rels", "xl/styles.xml",
-         "xl/worksheets/sheet1.xml"}
+         "xl/sharedStrings.xml", "xl/worksheets/sheet1.xml"}
+TIME_FORMATS = {2: "yyyy-mm-dd hh:mm", 10: "yyyy-mm-dd hh:mm:ss", 11: "yyyy-mm-dd hh:mm:ss"}
+ESCAPE = re.compile(r"_x([0-9A-Fa-f]{4})_")
+# What a reader that does not decode every escape shows of a cell's text as written. openpyxl 3.0 decodes
+# only the escaped '_', and by dropping every "x005F_" from a shared text, so that a text holding "x005F_"
+# itself loses it there whoever wrote the workbook; it leaves every other escape as it stands. gnumeric 1.12
+# decodes none.
+SHOWN_AS_WRITTEN = {"openpyxl": lambda written: written.replace("x005F_", ""), "gnumeric": lambda written: written}
+# Debian's python3-openpyxl is importable by Debian's own interpreter, which a python3 found first on PATH
+# (a pyenv, a virtual environment) may not be.
+OPENPYXL_READ = """
+import datetime, json, sys, openpyxl
+sheet = openpyxl.load_workbook(sys.argv[1]).worksheets[0]
+print(json.dumps([[(type(c.value).__name__, c.value.isoformat() if isinstance(c.value, datetime.datetime) else c.value,
+                    c.number_format) for c in row] for row in sheet.iter_rows(max_col=13)]))
+"""
 NS = {"table": "urn:oasis:names:tc:opendocument:xmlns:table:1.0",
       "office": "urn:oasis:names:tc:opendocument:xmlns:office:1.0",
       "style": "urn:oasis:names:tc:opendocument:xmlns:style:1.0",
@@ -67,6 +89,72 @@ def ods_rows(fods, count):
     return rows[:count], names, root
 
 
+def decoded(written):
+    """A cell's text as the format reads what is written: each "_xHHHH_" stands for the unit HHHH."""
+    return ESCAPE.sub(lambda m: chr(int(m.group(1), 16)), written)
+
+
+def written_texts(archive):
+    """The text of each text cell of the first sheet, as the workbook writes it (escapes and all), by row and
+    column from 0; the shared-string table's entries, or a cell's inline text."""
+    main = "{%s}" % NS["main"]
+    shared = []
+    if "xl/sharedStrings.xml" in archive.namelist():
+        shared = ["".join(t.text or "" for t in si.iter(main + "t"))
+                  for si in ET.fromstring(archive.read("xl/sharedStrings.xml")).iter(main + "si")]
+    texts = {}
+    for cell in ET.fromstring(archive.read("xl/worksheets/sheet1.xml")).iter(main + "c"):
+        column, row = re.fullmatch(r"([A-Z]+)(\d+)", cell.get("r")).groups()
+        place = (int(row) - 1, ord(column) - ord("A"))
+        if cell.get("t") == "s":
+            index = int(cell.find(main + "v").text)
+            texts[place] = shared[index] if index < len(shared) else None
+        elif cell.get("t") == "inlineStr":
+            texts[place] = "".join(t.text or "" for t in cell.iter(main + "t"))
+    return texts
+
+
+def serial_instant(serial):
+    """A spreadsheet's serial number (days since 1899-12-30) as the instant to the second."""
+    moment = datetime.datetime(1899, 12, 30) + datetime.timedelta(days=float(serial))
+    return (moment + datetime.timedelta(microseconds=500000)).replace(microsecond=0).isoformat()
+
+
+def other_readers(book, table_rows, texts, out):
+    """Failures of openpyxl's and gnumeric's reading of every cell against the table's rows: a time as a date
+    of the same instant, every other cell as the text written for it, shown as that reader shows it."""
+    failures = []
+    read = subprocess.run(["/usr/bin/python3", "-c", OPENPYXL_READ, str(book)], capture_output=True, text=True,
+                          timeout=300)
+    converted = out / "gnumeric.csv"
+    subprocess.run(["timeout", "300", "ssconvert", "--export-type=Gnumeric_stf:stf_assistant",
+                    "-O", "separator=, quoting-mode=always format=raw eol=unix charset=UTF-8", str(book),
+                    str(converted)], capture_output=True)
+    if read.returncode != 0 or not converted.exists():
+        return ["openpyxl or ssconvert could not read the workbook: %s" % read.stderr[-2000:]]
+    readings = {"openpyxl": json.loads(read.stdout),
+                "gnumeric": list(csv.reader(io.StringIO(converted.read_bytes().decode("utf-8"), newline="")))}
+    for reader, rows in readings.items():
+        if len(rows) != len(table_rows):
+            failures.append("%s reads %d rows, not %d" % (reader, len(rows), len(table_rows)))
+        for number, (row, table_row) in enumerate(zip(rows, table_rows)):
+            for column, text in enumerate(table_row):
+                got = row[column] if column < len(row) else None
+                time = spreadsheet_time(text) if number > 0 and column in TIME_COLUMNS else None
+                shown = SHOWN_AS_WRITTEN[reader](texts.get((number, column)) or "")
+                if reader == "openpyxl":
+                    want = (["NoneType", None, "General"] if text == "" else
+                            ["datetime", time, TIME_FORMATS[column]] if time else ["str", shown, "@"])
+                    got = [got[0], instant(got[1]), got[2]] if got and got[0] == "datetime" else got
+                else:
+                    want = "" if text == "" else time if time else shown
+                    got = serial_instant(got) if time and got else got
+                if got != want:
+                    failures.append("%s reads row %d column %d (%r) as %r, not %r" % (reader, number + 1, column + 1,
+                                                                                 text, got, want))
+    return failures
+
+
 def check_workbook(book, table, work):
     """Failures of the workbook `book` against the table's rows, `table` (the CSV's bytes; None: the
     container and the header only)."""
@@ -82,19 +170,30 @@ def check_workbook(book, table, work):
             except Exception as error:
                 failures.append("the workbook's part %s is not XML: %s" % (name, error))
         sheet = ET.fromstring(archive.read("xl/worksheets/sheet1.xml"))
+        texts = written_texts(archive)
     pane = sheet.find("main:sheetViews/main:sheetView/main:pane", NS)
     if pane is None or (pane.get("ySplit"), pane.get("topLeftCell"), pane.get("state")) != ("1", "A2", "frozen"):
         failures.append("the sheet's header row is not frozen")
     if failures or table is None:
         return failures
 
-    expected = list(csv.reader(io.StringIO(table.decode("utf-8-sig"), newline="")))
+    table_rows = [[c[1:] if c[:1] == "'" and c[1:2] and c[1] in FORMULA_STARTS else c for c in row]
+                  for row in csv.reader(io.StringIO(table.decode("utf-8-sig"), newline=""))]
+    for (number, column), written in sorted(texts.items()):
+        want = table_rows[number][column] if number < len(table_rows) and column < 13 else None
+        if written is None or decoded(written) != want:
+            failures.append("row %d column %d is written %r, which decodes to %r, not %r" % (
+                number + 1, column + 1, written, written and decoded(written), want))
+    ignored = sheet.find("main:ignoredErrors/main:ignoredError", NS)
+    if ignored is None or (ignored.get("sqref"), ignored.get("numberStoredAsText")) != ("A1:M%d" % len(table_rows), "1"):
+        failures.append("the sheet does not keep numbers stored as text in A1:M%d from being flagged" % len(table_rows))
     # LibreOffice holds a line break in a cell as a break between paragraphs: the CR LF of a name that runs
     # over two lines reads back as one LF there (a lone CR stays CR).
-    expected = [[(c[1:] if c[:1] == "'" and c[1:2] and c[1] in FORMULA_STARTS else c).replace("\r\n", "\n")
-                 for c in row] for row in expected]
+    expected = [[c.replace("\r\n", "\n") for c in row] for row in table_rows]
     out = work / "spreadsheet"
     shutil.rmtree(out, ignore_errors=True)
+    out.mkdir(parents=True)
+    failures += other_readers(book, table_rows, texts, out)
     shown = convert(book, "csv:Text - txt - csv (StarCalc):44,34,76,1,,0,false,true,true,false", out)
     fods = convert(book, "fods", out)
     if shown is None or fods is None:

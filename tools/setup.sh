@@ -15,7 +15,7 @@ packages=(
   icoutils file
   openssl osslsigncode
   chromium
-  libreoffice-calc-nogui
+  libreoffice-calc-nogui python3-openpyxl gnumeric
 )
 
 install_missing() {

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cwchar>
 
+#include "merge/calendar.h"
 #include "registry/ascii.h"
 #include "report/report_format.h"
 
@@ -34,8 +35,7 @@ bool EndsWithExtension(const std::wstring& fileName) {
   return true;
 }
 
-// The stamp's five numbers when they form a time that the program could have written, in exactly the
-// form that its format gives them.
+// The stamp's five numbers when it is written in exactly the form that the program's format gives them.
 bool ReadStamp(const std::wstring& stamp, int (&parts)[5]) {
   static constexpr int kDigits[] = {4, 2, 2, 2, 2};
   std::size_t at = 0;
@@ -48,27 +48,30 @@ bool ReadStamp(const std::wstring& stamp, int (&parts)[5]) {
       parts[p] = parts[p] * 10 + (stamp[at] - L'0');
     }
   }
-  if (parts[1] < 1 || parts[1] > 12 || parts[2] < 1 || parts[2] > 31 || parts[3] > 23 || parts[4] > 59) {
-    return false;
-  }
   wchar_t rendered[32] = {};
   std::swprintf(rendered, 32, kReportNameStampFormat, parts[0], parts[1], parts[2], parts[3], parts[4]);
   return stamp == rendered;
 }
 
+// Whether the five numbers name a minute that a clock can show: the program writes its local time.
+bool IsLocalMinute(const int (&parts)[5]) {
+  return parts[1] >= 1 && parts[1] <= 12 && parts[2] >= 1 && parts[2] <= DaysInMonth(parts[0], parts[1]) &&
+         parts[3] <= 23 && parts[4] <= 59;
+}
+
 }  // namespace
 
-bool ParseReportName(const std::wstring& fileName, ReportName& name) {
+NameReading ParseReportName(const std::wstring& fileName, ReportName& name) {
   const std::size_t separatorUnits = std::wcslen(kReportNameSeparator);
   const std::size_t namesBegin = kReportNameStampUnits + separatorUnits;
   if (!EndsWithExtension(fileName) || fileName.size() <= namesBegin + std::wcslen(kReportNameExtension) ||
       fileName.compare(kReportNameStampUnits, separatorUnits, kReportNameSeparator) != 0) {
-    return false;
+    return NameReading::kNotAReportName;
   }
   name.stamp = fileName.substr(0, kReportNameStampUnits);
   int parts[5];
   if (!ReadStamp(name.stamp, parts)) {
-    return false;
+    return NameReading::kNotAReportName;
   }
   wchar_t time[32] = {};
   std::swprintf(time, 32, L"%04d-%02d-%02d %02d:%02d", parts[0], parts[1], parts[2], parts[3], parts[4]);
@@ -95,9 +98,9 @@ bool ParseReportName(const std::wstring& fileName, ReportName& name) {
     }
   }
   if (border == std::wstring::npos) {
-    return false;
+    return NameReading::kNotAReportName;
   }
   name.user = fileName.substr(namesBegin, border - namesBegin);
   name.computer = fileName.substr(border + separatorUnits, namesEnd - border - separatorUnits);
-  return true;
+  return IsLocalMinute(parts) ? NameReading::kReportName : NameReading::kImpossibleTime;
 }

@@ -14,8 +14,14 @@ struct ReportName {
   std::wstring otherComputer;
 };
 
+// How a file name reads: as a report's; as a report's in every way but its time, which is no local
+// minute (a month 1 to 12, a day that the month has, an hour 0 to 23, a minute 0 to 59), so that the
+// program cannot have written it; or not as a report's at all.
+enum class NameReading { kReportName, kImpossibleTime, kNotAReportName };
+
 // Reads a file name (without its folder). Both names may hold '-'. The computer is the longest part
 // after a '-' that can be a computer name as the program writes it (1 to 15 units, no lower-case ASCII
 // letter: the NetBIOS name, which Windows gives in upper case), so that names such as DESKTOP-AB12CD3 or
-// PC-07 stay whole; the user is the rest and is never empty. False when the name is not a report's.
-bool ParseReportName(const std::wstring& fileName, ReportName& name);
+// PC-07 stay whole; the user is the rest and is never empty. With kImpossibleTime, `name.time` holds the
+// impossible time as the table would give it, for saying why the file is not merged.
+NameReading ParseReportName(const std::wstring& fileName, ReportName& name);

@@ -359,6 +359,7 @@ void ReportReader::Read(std::wstring_view text, ReportReading& reading) const {
   ReportContent& content = reading.content;
   ReportRecord record;
   int currentField = 0;
+  std::size_t fieldLine = 0;
   for (std::size_t j = 0; j < lineCount; ++j) {
     int viable = 0, chosen = 0;
     ForEachTransition(state, lines[j], starts[j], [&](int next) {
@@ -386,6 +387,7 @@ void ReportReader::Read(std::wstring_view text, ReportReading& reading) const {
         const ReportField field = kLayouts[layout].lines[index].field;
         const std::wstring_view rest = lines[j].substr(labels_[layout][index].size());
         currentField = static_cast<int>(field);
+        fieldLine = j;
         record.begin[currentField] = static_cast<std::uint32_t>(content.values.size());
         int parts[6];
         if (!IsTimeField(field)) {
@@ -396,6 +398,13 @@ void ReportReader::Read(std::wstring_view text, ReportReading& reading) const {
       }
       record.length[currentField] =
           static_cast<std::uint32_t>(content.values.size() - record.begin[currentField]);
+      if (record.length[currentField] > kMaxReportValueUnits) {
+        reading.outcome = ReportReading::kTooLong;
+        reading.line = static_cast<int>(fieldLine + 1);
+        content.values.clear();
+        content.records.clear();
+        return;
+      }
     } else if (FieldOf(state, layout, index)) {
       content.records.push_back(record);
     }

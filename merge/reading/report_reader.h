@@ -37,6 +37,7 @@ struct ReportReading {
     kIncomplete,  // the file ends inside a record or before the second header; `line` ends the last whole
                   // block
     kAmbiguous,   // from `line` on the file reads in more than one way
+    kTooLong,     // the value that begins on `line` is longer than any that the program writes
   };
   Outcome outcome = kNotAReport;
   int line = 1;
@@ -48,7 +49,9 @@ struct ReportReading {
 // no device key. A name or a description may go on over several lines, and any of its lines may look like
 // a label, so a file can read in more than one way: it is read only when exactly one reading takes it
 // whole. What anchors the readings: a time field holds time text or nothing, a device key name holds no
-// line break, and no value holds an empty line, so that every empty line ends a header or a record.
+// line break, and no value holds an empty line, so that every empty line ends a header or a record. A
+// reading with a value longer than kMaxReportValueUnits is refused too: the program never writes one, and
+// a spreadsheet cell could not hold every such value.
 // Needs no platform call.
 class ReportReader {
  public:

@@ -18,7 +18,6 @@ constexpr wchar_t kRevisionMarker[] = L"&REV_";
 
 constexpr wchar_t kNoRecordKindName[] = L"無任何記錄";
 
-constexpr TextId kNoText = 0xFFFFFFFF;
 // The units of a block of the pool: large enough that blocks are few, small enough to waste little.
 constexpr std::size_t kBlockUnits = 256 * 1024;
 
@@ -125,30 +124,54 @@ DeviceKeyParts SplitDeviceKeyName(std::wstring_view name) {
           hasRevision ? name.substr(at[2] + std::wcslen(kRevisionMarker)) : std::wstring_view()};
 }
 
-TextPool::TextPool() : slots_(1024, kNoText) {
-  entries_.push_back({nullptr, 0, 0});  // the empty text, which is never looked up
+TextIndex::TextIndex() : slots_(1024, kNoText) {
+  entries_.push_back({nullptr, 0, 0});
+}
+
+std::size_t TextIndex::SlotOf(std::wstring_view text, std::uint32_t hash) const {
+  const std::size_t mask = slots_.size() - 1;
+  std::size_t slot = hash & mask;
+  for (; slots_[slot] != kNoText; slot = (slot + 1) & mask) {
+    if (entries_[slots_[slot]].hash == hash && Text(slots_[slot]) == text) {
+      break;
+    }
+  }
+  return slot;
+}
+
+TextId TextIndex::Find(std::wstring_view text) const {
+  return slots_[SlotOf(text, HashOf(text))];
+}
+
+TextId TextIndex::Add(std::wstring_view text) {
+  const std::uint32_t hash = HashOf(text);
+  const TextId id = static_cast<TextId>(entries_.size());
+  entries_.push_back({text.data(), static_cast<std::uint32_t>(text.size()), hash});
+  slots_[SlotOf(text, hash)] = id;
+  if (entries_.size() * 2 > slots_.size()) {
+    Rehash(slots_.size() * 2);
+  }
+  return id;
+}
+
+void TextIndex::Rehash(std::size_t slotCount) {
+  slots_.assign(slotCount, kNoText);
+  const std::size_t mask = slotCount - 1;
+  for (TextId id = 1; id < entries_.size(); ++id) {
+    std::size_t slot = entries_[id].hash & mask;
+    while (slots_[slot] != kNoText) {
+      slot = (slot + 1) & mask;
+    }
+    slots_[slot] = id;
+  }
 }
 
 TextId TextPool::Intern(std::wstring_view text) {
   if (text.empty()) {
     return 0;
   }
-  const std::uint32_t hash = HashOf(text);
-  const std::size_t mask = slots_.size() - 1;
-  std::size_t slot = hash & mask;
-  for (; slots_[slot] != kNoText; slot = (slot + 1) & mask) {
-    const Entry& entry = entries_[slots_[slot]];
-    if (entry.hash == hash && Text(slots_[slot]) == text) {
-      return slots_[slot];
-    }
-  }
-  const TextId id = static_cast<TextId>(entries_.size());
-  entries_.push_back({Store(text), static_cast<std::uint32_t>(text.size()), hash});
-  slots_[slot] = id;
-  if (entries_.size() * 2 > slots_.size()) {
-    Rehash(slots_.size() * 2);
-  }
-  return id;
+  const TextId id = index_.Find(text);
+  return id != kNoText ? id : index_.Add({Store(text), text.size()});
 }
 
 const wchar_t* TextPool::Store(std::wstring_view text) {
@@ -167,18 +190,6 @@ const wchar_t* TextPool::Store(std::wstring_view text) {
   next_ = std::copy(text.begin(), text.end(), next_);
   room_ -= text.size();
   return stored;
-}
-
-void TextPool::Rehash(std::size_t slotCount) {
-  slots_.assign(slotCount, kNoText);
-  const std::size_t mask = slotCount - 1;
-  for (TextId id = 1; id < entries_.size(); ++id) {
-    std::size_t slot = entries_[id].hash & mask;
-    while (slots_[slot] != kNoText) {
-      slot = (slot + 1) & mask;
-    }
-    slots_[slot] = id;
-  }
 }
 
 void MergedReports::Add(std::wstring_view file, const ReportName& name, const ReportContent& content) {

@@ -15,17 +15,24 @@
 // A text kept by a TextPool; 0 is the empty text.
 using TextId = std::uint32_t;
 
-// Every distinct text once: a large office's reports repeat the same computers, users, device names,
-// types and times thousands of times. The texts stand in large blocks that never move, so a text's view
-// stays valid while the pool lives, and adding one allocates only now and then.
-class TextPool {
- public:
-  TextPool();
-  TextPool(const TextPool&) = delete;
-  TextPool& operator=(const TextPool&) = delete;
+// No text of an index.
+constexpr TextId kNoText = 0xFFFFFFFF;
 
-  TextId Intern(std::wstring_view text);
+// Distinct texts, each with an id in the order added, from 1 (0 is the empty text, which is never looked
+// up). The index keeps views: the units of each text are stored elsewhere and must outlive it.
+class TextIndex {
+ public:
+  TextIndex();
+  TextIndex(const TextIndex&) = delete;
+  TextIndex& operator=(const TextIndex&) = delete;
+
+  // The id of a text that is not empty, or kNoText when it has none yet.
+  TextId Find(std::wstring_view text) const;
+  // Gives `text`, which is not empty and has no id yet, the next id.
+  TextId Add(std::wstring_view text);
   std::wstring_view Text(TextId id) const { return {entries_[id].data, entries_[id].length}; }
+  // How many ids there are, the empty text's included.
+  std::size_t Count() const { return entries_.size(); }
 
  private:
   struct Entry {
@@ -33,14 +40,33 @@ class TextPool {
     std::uint32_t length;
     std::uint32_t hash;
   };
-  const wchar_t* Store(std::wstring_view text);
+  // The slot where `text` stands, or the free one where it would go.
+  std::size_t SlotOf(std::wstring_view text, std::uint32_t hash) const;
   void Rehash(std::size_t slotCount);
+
+  std::vector<Entry> entries_;  // by TextId
+  std::vector<TextId> slots_;   // an open-addressed hash table of the ids, at most half full
+};
+
+// Every distinct text once: a large office's reports repeat the same computers, users, device names,
+// types and times thousands of times. The texts stand in large blocks that never move, so a text's view
+// stays valid while the pool lives, and adding one allocates only now and then.
+class TextPool {
+ public:
+  TextPool() = default;
+  TextPool(const TextPool&) = delete;
+  TextPool& operator=(const TextPool&) = delete;
+
+  TextId Intern(std::wstring_view text);
+  std::wstring_view Text(TextId id) const { return index_.Text(id); }
+
+ private:
+  const wchar_t* Store(std::wstring_view text);
 
   std::vector<std::unique_ptr<wchar_t[]>> blocks_;
   wchar_t* next_ = nullptr;  // where the next text goes in the newest block, with `room_` units left
   std::size_t room_ = 0;
-  std::vector<Entry> entries_;  // by TextId
-  std::vector<TextId> slots_;   // an open-addressed hash table of the ids, at most half full
+  TextIndex index_;
 };
 
 // One record of a merged report: its kind and each of its fields as a text of the pool (times as the table

@@ -10,6 +10,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "merge/calendar.h"
 #include "merge/report_files.h"
 #include "registry/ascii.h"
 #include "report/report_format.h"
@@ -516,13 +517,10 @@ bool IsCalendarDay(std::wstring_view day) {
       return false;
     }
   }
-  static const int kMonthDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   const long long year = MomentOf(day).year;
   const int month = (day[5] - L'0') * 10 + (day[6] - L'0'),
             dayOfMonth = (day[8] - L'0') * 10 + (day[9] - L'0');
-  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  return year > 0 && month >= 1 && month <= 12 && dayOfMonth >= 1 &&
-         dayOfMonth <= kMonthDays[month - 1] + (month == 2 && leap ? 1 : 0);
+  return year > 0 && month >= 1 && month <= 12 && dayOfMonth >= 1 && dayOfMonth <= DaysInMonth(year, month);
 }
 
 void AppendEscapedText(std::wstring_view text, std::wstring& html) {

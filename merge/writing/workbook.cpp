@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <iterator>
 
+#include "merge/calendar.h"
 #include "merge/report_files.h"
 
 namespace {
@@ -18,8 +19,10 @@ constexpr char kMainNamespace[] = "http://schemas.openxmlformats.org/spreadsheet
 constexpr char kRelationshipsNamespace[] =
     "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
 
-// The cell formats of styles.xml, by their place in its cellXfs. A text cell needs none: its type says it.
-enum CellStyle { kTextStyle, kHeaderStyle, kMinuteTimeStyle, kSecondTimeStyle };
+// The cell formats of styles.xml, by their place in its cellXfs; the first, General, is every empty
+// cell's. Text cells are in the Text number format (@): a spreadsheet then keeps what is typed into one as
+// text, so editing a cell never turns 0001 into 1 or a name into a live formula.
+enum CellStyle { kGeneralStyle, kHeaderStyle, kMinuteTimeStyle, kSecondTimeStyle, kTextStyle };
 
 constexpr char kStyles[] =
     "<styleSheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
@@ -31,12 +34,13 @@ constexpr char kStyles[] =
     "<fill><patternFill patternType=\"gray125\"/></fill></fills>"
     "<borders count=\"1\"><border><left/><right/><top/><bottom/><diagonal/></border></borders>"
     "<cellStyleXfs count=\"1\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\"/></cellStyleXfs>"
-    "<cellXfs count=\"4\">"
+    "<cellXfs count=\"5\">"
     "<xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\"/>"
     "<xf numFmtId=\"49\" fontId=\"1\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyFont=\"1\" "
     "applyNumberFormat=\"1\"/>"
     "<xf numFmtId=\"164\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>"
     "<xf numFmtId=\"165\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>"
+    "<xf numFmtId=\"49\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>"
     "</cellXfs>"
     "<cellStyles count=\"1\"><cellStyle name=\"Normal\" xfId=\"0\" builtinId=\"0\"/></cellStyles>"
     "</styleSheet>";
@@ -97,10 +101,6 @@ std::int64_t DaysFromCivil(std::int64_t year, unsigned month, unsigned day) {
   return era * 146097 + static_cast<std::int64_t>(dayOfEra) - 719468;
 }
 
-bool IsLeapYear(int year) {
-  return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
-
 void AppendUtf8(std::uint32_t code, std::string& xml) {
   if (code < 0x80) {
     xml += static_cast<char>(code);
@@ -132,17 +132,39 @@ bool IsHexDigit(wchar_t unit) {
   return (unit >= L'0' && unit <= L'9') || (unit >= L'a' && unit <= L'f') || (unit >= L'A' && unit <= L'F');
 }
 
-// Whether "_xHHHH_" begins at `at`.
-bool EscapeAt(std::wstring_view text, std::size_t at) {
-  if (at + 7 > text.size() || text[at] != L'_' || text[at + 1] != L'x' || text[at + 6] != L'_') {
+bool IsHighSurrogate(unsigned unit) {
+  return unit >= 0xD800 && unit <= 0xDBFF;
+}
+
+bool IsLowSurrogate(unsigned unit) {
+  return unit >= 0xDC00 && unit <= 0xDFFF;
+}
+
+// Whether the unit at `at` is written as "_xHHHH_": a unit that XML cannot carry (a C0 control but tab and
+// LF, U+FFFE, U+FFFF, a surrogate that is not half of a pair), or CR, which XML reads as LF.
+bool WrittenAsEscape(std::wstring_view text, std::size_t at) {
+  const unsigned unit = static_cast<unsigned>(text[at]) & 0xFFFF;
+  if (IsHighSurrogate(unit)) {
+    return at + 1 == text.size() || !IsLowSurrogate(static_cast<unsigned>(text[at + 1]) & 0xFFFF);
+  }
+  if (IsLowSurrogate(unit)) {
+    return at == 0 || !IsHighSurrogate(static_cast<unsigned>(text[at - 1]) & 0xFFFF);
+  }
+  return (unit < 0x20 && unit != '\t' && unit != '\n') || unit == 0xFFFE || unit == 0xFFFF;
+}
+
+// Whether the '_' at `at` begins, as written, what some reader takes for an escape: "_x", one to four hex
+// digits in either case, and '_', which is either the text's own or the first of an escape that follows.
+// Excel decodes the four-digit form; LibreOffice also the shorter ones.
+bool NeedsGuard(std::wstring_view text, std::size_t at) {
+  if (at + 1 >= text.size() || text[at + 1] != L'x') {
     return false;
   }
-  for (std::size_t i = at + 2; i < at + 6; ++i) {
-    if (!IsHexDigit(text[i])) {
-      return false;
-    }
+  std::size_t end = at + 2;
+  while (end < text.size() && end < at + 6 && IsHexDigit(text[end])) {
+    ++end;
   }
-  return true;
+  return end > at + 2 && end < text.size() && (text[end] == L'_' || WrittenAsEscape(text, end));
 }
 
 }  // namespace
@@ -170,11 +192,9 @@ bool SpreadsheetTime(std::wstring_view text, std::string& serial) {
       parts[part] = parts[part] * 10 + (text[at] - L'0');
     }
   }
-  static constexpr int kMonthDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   const int year = parts[0], month = parts[1], day = parts[2];
   if (year < 1900 || year > 9999 || (year == 1900 && month < 3) || month < 1 || month > 12 || day < 1 ||
-      day > kMonthDays[month - 1] + (month == 2 && IsLeapYear(year)) || parts[3] > 23 || parts[4] > 59 ||
-      parts[5] > 59) {
+      day > DaysInMonth(year, month) || parts[3] > 23 || parts[4] > 59 || parts[5] > 59) {
     return false;
   }
   const std::int64_t days = DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) -
@@ -218,20 +238,13 @@ void AppendCellText(std::wstring_view text, std::string& xml) {
       xml += "&lt;";
     } else if (unit == '>') {
       xml += "&gt;";
-    } else if (unit == '\r') {
-      xml += "&#13;";
     } else if (unit == '_') {
-      xml += EscapeAt(text, at) ? "_x005F_" : "_";
-    } else if (unit == '\t' || unit == '\n') {
-      xml += static_cast<char>(unit);
-    } else if (unit < 0x20 || unit == 0xFFFE || unit == 0xFFFF) {
+      xml += NeedsGuard(text, at) ? "_x005F_" : "_";
+    } else if (WrittenAsEscape(text, at)) {
       AppendEscape(unit, xml);
-    } else if (unit >= 0xD800 && unit <= 0xDBFF && at + 1 < text.size() &&
-               (static_cast<unsigned>(text[at + 1]) & 0xFC00) == 0xDC00) {
+    } else if (IsHighSurrogate(unit)) {
       const unsigned low = static_cast<unsigned>(text[++at]) & 0x3FF;
       AppendUtf8(0x10000 + ((unit & 0x3FF) << 10) + low, xml);
-    } else if (unit >= 0xD800 && unit <= 0xDFFF) {
-      AppendEscape(unit, xml);
     } else {
       AppendUtf8(unit, xml);
     }
@@ -240,7 +253,12 @@ void AppendCellText(std::wstring_view text, std::string& xml) {
 }
 
 TableWorkbook::TableWorkbook(const std::wstring& path, std::size_t maxSheetRows)
-    : zip_(path), maxSheetRows_(maxSheetRows < 2 ? 2 : maxSheetRows), sheets_(0), sheetRows_(0), ok_(true) {
+    : zip_(path),
+      maxSheetRows_(maxSheetRows < 2 ? 2 : maxSheetRows),
+      sheets_(0),
+      sheetRows_(0),
+      textCells_(0),
+      ok_(true) {
   BeginSheet();
 }
 
@@ -272,7 +290,11 @@ void TableWorkbook::BeginSheet() {
 void TableWorkbook::EndSheet() {
   xml_ += "</sheetData><autoFilter ref=\"A1:";
   xml_ += kColumnLetters[kTableColumnCount - 1];
-  xml_ += Number(sheetRows_) + "\"/></worksheet>";
+  xml_ += Number(sheetRows_);
+  // Every text cell is text on purpose: Excel is not to flag the numbers among them.
+  xml_ += "\"/><ignoredErrors><ignoredError sqref=\"A1:";
+  xml_ += kColumnLetters[kTableColumnCount - 1];
+  xml_ += Number(sheetRows_) + "\" numberStoredAsText=\"1\"/></ignoredErrors></worksheet>";
   Flush(true);
 }
 
@@ -309,14 +331,14 @@ void TableWorkbook::AppendRow(const TableRow& cells, bool header) {
       xml_ += "</v></c>";
       continue;
     }
-    xml_ += header ? "\" s=\"1\" t=\"inlineStr\"><is>" : "\" t=\"inlineStr\"><is>";
-    // Whitespace at either end is kept only where the text says so.
-    const auto space = [](wchar_t unit) {
-      return unit == L' ' || unit == L'\t' || unit == L'\n' || unit == L'\r';
-    };
-    xml_ += space(text.front()) || space(text.back()) ? "<t xml:space=\"preserve\">" : "<t>";
-    AppendCellText(text, xml_);
-    xml_ += "</t></is></c>";
+    TextId id = sharedTexts_.Find(text);
+    id = id != kNoText ? id : sharedTexts_.Add(text);
+    ++textCells_;
+    xml_ += "\" s=\"";
+    xml_ += static_cast<char>('0' + (header ? kHeaderStyle : kTextStyle));
+    xml_ += "\" t=\"s\"><v>";
+    xml_ += Number(id - 1);
+    xml_ += "</v></c>";
   }
   xml_ += "</row>";
   Flush(false);
@@ -329,8 +351,28 @@ void TableWorkbook::Flush(bool all) {
   }
 }
 
+void TableWorkbook::WriteSharedTexts() {
+  ok_ = ok_ && zip_.BeginEntry("xl/sharedStrings.xml");
+  xml_ = kXmlDeclaration;
+  xml_ += "<sst xmlns=\"";
+  xml_ += kMainNamespace;
+  xml_ += "\" count=\"" + Number(textCells_) + "\" uniqueCount=\"" + Number(sharedTexts_.Count() - 1) + "\">";
+  for (TextId id = 1; id < sharedTexts_.Count(); ++id) {
+    const std::wstring_view text = sharedTexts_.Text(id);
+    // Whitespace at either end is kept only where the text says so.
+    const auto space = [](wchar_t unit) { return unit == L' ' || unit == L'\t' || unit == L'\n'; };
+    xml_ += space(text.front()) || space(text.back()) ? "<si><t xml:space=\"preserve\">" : "<si><t>";
+    AppendCellText(text, xml_);
+    xml_ += "</t></si>";
+    Flush(false);
+  }
+  xml_ += "</sst>";
+  Flush(true);
+}
+
 bool TableWorkbook::Commit() {
   EndSheet();
+  WriteSharedTexts();
   std::string contentTypes = kXmlDeclaration, workbook = kXmlDeclaration, relationships = kXmlDeclaration;
   contentTypes +=
       "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
@@ -339,7 +381,9 @@ bool TableWorkbook::Commit() {
       "<Override PartName=\"/xl/workbook.xml\" "
       "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/>"
       "<Override PartName=\"/xl/styles.xml\" "
-      "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml\"/>";
+      "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml\"/>"
+      "<Override PartName=\"/xl/sharedStrings.xml\" "
+      "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.sharedStrings+xml\"/>";
   workbook += std::string("<workbook xmlns=\"") + kMainNamespace + "\" xmlns:r=\"" + kRelationshipsNamespace +
               "\"><bookViews><workbookView activeTab=\"0\"/></bookViews><sheets>";
   relationships += "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
@@ -366,7 +410,10 @@ bool TableWorkbook::Commit() {
   workbook += "</sheets><definedNames>" + filters + "</definedNames></workbook>";
   relationships += "<Relationship Id=\"rId" + Number(sheets_ + 1) +
                    "\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/styles\" "
-                   "Target=\"styles.xml\"/></Relationships>";
+                   "Target=\"styles.xml\"/><Relationship Id=\"rId" +
+                   Number(sheets_ + 2) +
+                   "\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/"
+                   "sharedStrings\" Target=\"sharedStrings.xml\"/></Relationships>";
   const std::string packageRelationships =
       std::string(kXmlDeclaration) +
       "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"

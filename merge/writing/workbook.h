@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -18,7 +19,10 @@ constexpr std::size_t kMaxSheetRows = 1048576;
 // 裝置記錄" holds the header (bold, frozen, under an autofilter over every row) and the rows in the order
 // given; rows beyond `maxSheetRows` continue on "USB 裝置記錄 (2)" and so on, each with the header. The
 // report time and the two uses are date-time cells (the serial number of the time as the table gives it,
-// local time), empty when the table's cell is; every other cell is a text cell with exactly the table's text.
+// local time), empty when the table's cell is; every other cell is a text cell with exactly the table's text,
+// in the Text number format, on a sheet that tells Excel not to flag numbers stored as text. Cells refer to
+// a table of shared texts, each distinct text once, as Excel writes them (readers that take inline text
+// apart from it differ most); the table holds views of the rows' texts and is written after the sheets.
 // The same rows give the same bytes.
 class TableWorkbook {
  public:
@@ -26,6 +30,7 @@ class TableWorkbook {
   TableWorkbook(const TableWorkbook&) = delete;
   TableWorkbook& operator=(const TableWorkbook&) = delete;
 
+  // The texts of `cells` must stay valid until Commit: the shared texts are views of them.
   bool AddRow(const TableRow& cells);
   // Ends the last sheet, writes the workbook's other parts and renames the file to its final name.
   bool Commit();
@@ -34,6 +39,7 @@ class TableWorkbook {
   void BeginSheet();
   void EndSheet();
   void AppendRow(const TableRow& cells, bool header);
+  void WriteSharedTexts();
   // Hands what `xml_` holds to the ZIP once it is large enough, or with `all`, whatever it holds.
   void Flush(bool all);
 
@@ -41,6 +47,8 @@ class TableWorkbook {
   std::size_t maxSheetRows_;
   std::size_t sheets_;
   std::size_t sheetRows_;  // rows of the current sheet so far, its header included
+  TextIndex sharedTexts_;  // a text's place in the shared texts is its id less one
+  std::uint64_t textCells_;
   std::string xml_;
   bool ok_;
 };
@@ -51,8 +59,10 @@ class TableWorkbook {
 // the same everywhere) or after 9999-12-31: those stay text.
 bool SpreadsheetTime(std::wstring_view text, std::string& serial);
 
-// Appends `text` as UTF-8 XML character data that reads back as exactly `text`: '&', '<', '>' and CR
-// (which XML would read as LF) as references; the units that XML cannot carry (C0 controls but tab and
-// LF, U+FFFE, U+FFFF, lone surrogates) as "_xHHHH_", and the '_' that begins a text "_xHHHH_" as
-// "_x005F_", so that it is not read as such an escape.
+// Appends `text` as UTF-8 XML character data that reads back as exactly `text`: '&', '<' and '>' as
+// references; the units that XML cannot carry (C0 controls but tab and LF, U+FFFE, U+FFFF, lone
+// surrogates) and CR (which XML would read as LF) as the format's escape "_xHHHH_"; and a '_' that begins,
+// as written, "_x" with one to four hex digits and '_' as "_x005F_" (the escaped '_'), so that no reader
+// finds an escape that the text does not hold: Excel decodes the four-digit form, LibreOffice shorter
+// ones too. Every text reaches the workbook through here.
 void AppendCellText(std::wstring_view text, std::string& xml);

@@ -14,8 +14,13 @@ constexpr std::uint32_t kDataDescriptorSignature = 0x08074b50;
 constexpr std::uint32_t kCentralHeaderSignature = 0x02014b50;
 constexpr std::uint32_t kEndSignature = 0x06054b50;
 constexpr std::uint16_t kVersion = 20;  // 2.0: deflate
+// Bits 1 and 2 of the general-purpose flags: how hard deflate tried, as the format names its levels
+// (normal 00, maximum 01, fast 10, super fast 11, bit 2 first).
+constexpr std::uint16_t LevelFlags(int level) {
+  return level == 1 ? 0x0006 : level == 2 ? 0x0004 : level >= 8 ? 0x0002 : 0x0000;
+}
 // Bit 3: the CRC and sizes follow the data, in a data descriptor.
-constexpr std::uint16_t kFlags = 0x0008;
+constexpr std::uint16_t kFlags = 0x0008 | LevelFlags(kCompressionLevel);
 constexpr std::uint16_t kDeflated = 8;
 // MS-DOS time and date of every entry: 00:00:00 on 1980-01-01.
 constexpr std::uint16_t kTime = 0;

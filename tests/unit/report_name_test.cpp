@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "merge/merge_command.h"
-#include "merge/writing/merged_table.h"
-#include "merge/writing/overview_page.h"
 #include "merge/reading/report_name.h"
 #include "merge/reading/report_reader.h"
+#include "merge/writing/merged_table.h"
+#include "merge/writing/overview_page.h"
 #include "merge/writing/workbook.h"
 
 namespace {
@@ -30,15 +30,13 @@ TEST(ReportName, ComputerIsTheLongestNameAfterADash) {
       {L"202601020304-a-pc01.txt", nullptr},              // a computer name in lower case
       {L"202601020304--PC01.txt", nullptr},               // no user
       {L"202601020304-a-.txt", nullptr},
-      {L"202613020304-a-PC.txt", nullptr},  // month 13
-      {L"202601020360-a-PC.txt", nullptr},  // minute 60
       {L"20260102030-a-PC.txt", nullptr},
       {L"202601020304_a-PC.txt", nullptr},
       {L"202601020304-a-PC.csv", nullptr},
   };
   for (const auto& c : cases) {
     ReportName name;
-    ASSERT_EQ(ParseReportName(c.fileName, name), c.user != nullptr) << c.fileName;
+    ASSERT_EQ(ParseReportName(c.fileName, name) == NameReading::kReportName, c.user != nullptr) << c.fileName;
     if (c.user) {
       EXPECT_EQ(name.user, c.user) << c.fileName;
       EXPECT_EQ(name.computer, c.computer) << c.fileName;
@@ -46,6 +44,42 @@ TEST(ReportName, ComputerIsTheLongestNameAfterADash) {
       EXPECT_EQ(name.time, L"2026-01-02 03:04") << c.fileName;
     }
   }
+}
+
+// A name of a report's form whose time no clock shows is told apart from a name of any other form, so that
+// the merger can say why it does not merge the file.
+TEST(ReportName, TimeIsALocalMinute) {
+  constexpr NameReading kReport = NameReading::kReportName, kImpossible = NameReading::kImpossibleTime;
+  const struct {
+    const wchar_t* fileName;
+    NameReading reading;
+    const wchar_t* time;
+  } cases[] = {
+      {L"202402291200-a-PC.txt", kReport, L"2024-02-29 12:00"},
+      {L"200002290000-a-PC.txt", kReport, L"2000-02-29 00:00"},  // every 400 years a leap year
+      {L"202312312359-a-PC.txt", kReport, L"2023-12-31 23:59"},
+      {L"202302291200-a-PC.txt", kImpossible, L"2023-02-29 12:00"},
+      {L"190002291200-a-PC.txt", kImpossible, L"1900-02-29 12:00"},  // no leap year
+      {L"202302311200-a-PC.txt", kImpossible, L"2023-02-31 12:00"},
+      {L"202304311200-a-PC.txt", kImpossible, L"2023-04-31 12:00"},
+      {L"202301321200-a-PC.txt", kImpossible, L"2023-01-32 12:00"},
+      {L"202301001200-a-PC.txt", kImpossible, L"2023-01-00 12:00"},
+      {L"202300011200-a-PC.txt", kImpossible, L"2023-00-01 12:00"},
+      {L"202313011200-a-PC.txt", kImpossible, L"2023-13-01 12:00"},
+      {L"202301012400-a-PC.txt", kImpossible, L"2023-01-01 24:00"},
+      {L"202301011260-a-PC.txt", kImpossible, L"2023-01-01 12:60"},
+      {L"202302311200-a-pc.txt", NameReading::kNotAReportName, nullptr},  // and no computer name either
+      {L"2023023112000-a-PC.txt", NameReading::kNotAReportName, nullptr},
+  };
+  for (const auto& c : cases) {
+    ReportName name;
+    ASSERT_EQ(ParseReportName(c.fileName, name), c.reading) << c.fileName;
+    if (c.time) {
+      EXPECT_EQ(name.time, c.time) << c.fileName;
+    }
+  }
+  EXPECT_TRUE(IsReportFileName(L"202302311200-a-PC.txt"));
+  EXPECT_FALSE(IsReportFileName(L"202302311200-a-pc.txt"));
 }
 
 // A time is read only in the exact form the program writes, whichever way the reader checks it.
@@ -73,6 +107,40 @@ TEST(ReportReader, TimeTextOnlyInTheProgramsOwnForm) {
     if (expected) {
       ASSERT_EQ(reading.content.records.size(), 1u) << time;
       EXPECT_EQ(reading.content.Field(reading.content.records[0], ReportField::kLastUsed), expected) << time;
+    }
+  }
+}
+
+// A value is read up to the longest that the program writes, over several lines too; a longer one, in any
+// field, refuses the whole report at the line where the value begins.
+TEST(ReportReader, NoValueLongerThanTheProgramWrites) {
+  const ReportReader reader([](const wchar_t* literal) { return std::wstring(literal); });
+  const std::wstring longest(kMaxReportValueUnits, L'n'), half(kMaxReportValueUnits / 2, L'n');
+  const struct {
+    std::wstring key, name, type;
+    int tooLongAt;  // 0: read
+  } cases[] = {
+      {L"K", longest, L"T", 0},
+      {L"K", longest + L"n", L"T", 4},
+      {L"K", half + L"\r\n" + half.substr(1), L"T", 0},  // 511 + 2 + 510 units
+      {L"K", half + L"\r\n" + half, L"T", 4},
+      {longest + L"k", L"N", L"T", 3},
+      {L"K", L"N", longest + L"t", 5},
+  };
+  for (const auto& c : cases) {
+    ReportReading reading;
+    reader.Read(std::wstring(kReportHeader) + L"\r\n\r\n" + kDriverLabel + c.key + L"\r\n" +
+                    kDeviceNameLabel + c.name + L"\r\n" + kDeviceTypeLabel + c.type + L"\r\n" +
+                    kFirstUsedLabel + L"\r\n" + kLastUsedLabel + L"\r\n\r\n" + kReportIncompleteHeader +
+                    L"\r\n\r\n",
+                reading);
+    EXPECT_EQ(reading.outcome, c.tooLongAt ? ReportReading::kTooLong : ReportReading::kRead) << c.tooLongAt;
+    if (c.tooLongAt) {
+      EXPECT_EQ(reading.line, c.tooLongAt);
+      EXPECT_TRUE(reading.content.records.empty());
+    } else {
+      ASSERT_EQ(reading.content.records.size(), 1u);
+      EXPECT_EQ(reading.content.Field(reading.content.records[0], ReportField::kFriendlyName), c.name);
     }
   }
 }

@@ -246,9 +246,10 @@ TEST(Run, EveryFailedAllocationEndsTheRunInOrderAndFreesEverything) {
   EXPECT_EQ(LoadLibraryW(L"libplanted_marker.dll"), nullptr);
 }
 
-// The page is built whole after the table is written: any of its allocations that fails leaves the table in
-// place and fails the run (exit 2) with the page not written, and the summary says so.
-TEST(Merge, APageThatRunsOutOfMemoryFailsAloneAndKeepsTheTable) {
+// The page is built whole after the table is written, the workbook after the page: any allocation of either
+// that fails leaves what was written before it in place and fails the run (exit 2) with that output not
+// written, and the summary says so.
+TEST(Merge, AnOutputThatRunsOutOfMemoryFailsAloneAndKeepsWhatCameBefore) {
   const std::filesystem::path folder = std::filesystem::temp_directory_path() / "page_memory";
   std::filesystem::remove_all(folder);
   std::filesystem::create_directories(folder / "reports");
@@ -256,38 +257,47 @@ TEST(Merge, APageThatRunsOutOfMemoryFailsAloneAndKeepsTheTable) {
   std::ofstream(folder / "reports" / "202601020304-jdoe-PC-01.txt", std::ios::binary)
       << u8"本機曾使用過 USB 大量存取裝置記錄:\r\n\r\n以下為不完整記錄:\r\n\r\n"
          u8"裝置名稱: Disk&Ven_A&Prod_B&Rev_1\r\n最後使用: 2024/05/06  07:08:09\r\n\r\n";
-  const std::filesystem::path table = folder / "merged.csv", page = folder / "merged.html";
+  const std::filesystem::path table = folder / "merged.csv", page = folder / "merged.html",
+                              book = folder / "merged.xlsx";
   MergeOptions options;
   options.inputs = {(folder / "reports").wstring()};
   options.output = table.wstring();
-  long failing = 1;
-  for (;; ++failing) {
-    std::filesystem::remove(table);
-    std::filesystem::remove(page);
-    std::vector<std::wstring> said;
-    // Once the line that says the table is written has been said, the failing-th allocation fails.
-    const int exitCode = MergeReports(options, [&said, failing](const std::wstring& line) {
-      ArmThrowing(0);
-      said.push_back(line);
-      if (line.rfind(L"已合併 1 份報告。", 0) == 0) {
-        ArmThrowing(failing);
+  const struct {
+    const wchar_t* armedAfter;  // the summary's line after which allocations fail
+    std::filesystem::path output;
+    std::wstring notWritten;
+  } outputs[] = {{L"已合併 1 份報告。", page, L"無法寫出概況頁（表格已寫出）：" + page.wstring()},
+                 {L"概況頁：", book, L"無法寫出活頁簿（表格與概況頁已寫出）：" + book.wstring()}};
+  for (const auto& output : outputs) {
+    long failing = 1;
+    for (;; ++failing) {
+      for (const std::filesystem::path& written : {table, page, book}) {
+        std::filesystem::remove(written);
       }
-    });
-    ArmThrowing(0);
-    ASSERT_FALSE(said.empty());
-    ASSERT_EQ(said[0], L"已合併 1 份報告。表格共 1 列：" + table.wstring());
-    ASSERT_TRUE(std::filesystem::exists(table)) << failing;
-    if (exitCode == kMergeAllMerged) {
-      break;
+      std::vector<std::wstring> said;
+      // Once the line has been said, the failing-th allocation fails.
+      const int exitCode = MergeReports(options, [&said, &output, failing](const std::wstring& line) {
+        ArmThrowing(0);
+        said.push_back(line);
+        if (line.rfind(output.armedAfter, 0) == 0) {
+          ArmThrowing(failing);
+        }
+      });
+      ArmThrowing(0);
+      ASSERT_FALSE(said.empty());
+      ASSERT_EQ(said[0], L"已合併 1 份報告。表格共 1 列：" + table.wstring());
+      ASSERT_TRUE(std::filesystem::exists(table)) << failing;
+      if (exitCode == kMergeAllMerged) {
+        break;
+      }
+      ASSERT_EQ(exitCode, kMergeFailed) << failing;
+      EXPECT_FALSE(std::filesystem::exists(output.output)) << failing;
+      EXPECT_FALSE(std::filesystem::exists(output.output.wstring() + L".partial")) << failing;
+      EXPECT_EQ(said.back(), output.notWritten) << failing;
     }
-    ASSERT_EQ(exitCode, kMergeFailed) << failing;
-    EXPECT_FALSE(std::filesystem::exists(page)) << failing;
-    EXPECT_FALSE(std::filesystem::exists(folder / "merged.html.partial")) << failing;
-    ASSERT_EQ(said.size(), 2u) << failing;
-    EXPECT_EQ(said[1], L"無法寫出概況頁（表格已寫出）：" + page.wstring()) << failing;
+    EXPECT_GT(failing, 10) << output.output << " was written with fewer allocations than it takes";
+    EXPECT_TRUE(std::filesystem::exists(output.output));
   }
-  EXPECT_GT(failing, 10) << "the page was built with fewer allocations than it takes";
-  EXPECT_TRUE(std::filesystem::exists(page));
   std::filesystem::remove_all(folder);
 }
 

@@ -8,6 +8,7 @@
 #include <iterator>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "merge/writing/workbook.h"
@@ -61,7 +62,9 @@ std::map<std::string, ZipEntry> ReadZip(const std::string& bytes) {
     ZipEntry entry = {Read32(bytes, at + 16), Read32(bytes, at + 20), Read32(bytes, at + 24), ""};
     const std::size_t local = Read32(bytes, at + 42);
     EXPECT_EQ(Read32(bytes, local), 0x04034b50u) << name;
-    EXPECT_EQ(Read16(bytes, local + 6), 8u) << name;            // sizes after the data
+    // Sizes after the data (bit 3), deflated at the fastest level (bits 1 and 2), here as in the directory.
+    EXPECT_EQ(Read16(bytes, local + 6), 0x000Eu) << name;
+    EXPECT_EQ(Read16(bytes, at + 8), 0x000Eu) << name;
     EXPECT_EQ(Read32(bytes, local + 10), 0x00210000u) << name;  // 1980-01-01 00:00
     EXPECT_EQ(bytes.substr(local + 30, name.size()), name);
     const std::size_t data = local + 30 + name.size() + Read16(bytes, local + 28);
@@ -118,13 +121,36 @@ TEST(Zip, EntriesReadBackWithTheirCrcAndSizes) {
   EXPECT_FALSE(nowhere.BeginEntry("a") && nowhere.Append("b") && nowhere.Commit());
 }
 
-// Rows past the limit continue on a sheet of their own, each sheet with the header and its own filter.
+// The shared texts, in their order, as written (each a plain "<si><t>" entry).
+std::vector<std::string> SharedTexts(const std::string& xml) {
+  std::vector<std::string> texts;
+  for (std::size_t at = xml.find("<si><t"); at != std::string::npos; at = xml.find("<si><t", at + 1)) {
+    const std::size_t begin = xml.find('>', at + 5) + 1;
+    texts.push_back(xml.substr(begin, xml.find("</t></si>", begin) - begin));
+  }
+  return texts;
+}
+
+// The cell `ref` of a sheet: its attributes after the reference, and its value.
+std::pair<std::string, std::string> Cell(const std::string& sheet, const std::string& ref) {
+  const std::size_t at = sheet.find("<c r=\"" + ref + "\"");
+  if (at == std::string::npos) {
+    return {};
+  }
+  const std::size_t attributes = at + ref.size() + 7, value = sheet.find("<v>", at) + 3;
+  return {sheet.substr(attributes, sheet.find('>', at) - attributes),
+          sheet.substr(value, sheet.find("</v>", value) - value)};
+}
+
+// Rows past the limit continue on a sheet of their own, each sheet with the header, its own filter and its
+// own range of numbers stored as text; every text cell, in the Text format, refers to one shared text.
 TEST(Workbook, SheetsContinuePastTheRowLimit) {
   {
     TableWorkbook workbook(L"sheets_test.xlsx", 3);  // the header and two rows a sheet
-    for (const wchar_t* computer : {L"PC1", L"PC2", L"PC3", L"PC4", L"PC5"}) {
+    for (const wchar_t* computer : {L"PC1", L"PC2", L"PC3", L"PC4", L"PC1"}) {
       TableRow row;
       row[kComputerColumn] = computer;
+      row[kFileColumn] = L"電腦";  // the same text as a title
       ASSERT_TRUE(workbook.AddRow(row));
     }
     ASSERT_TRUE(workbook.Commit());
@@ -135,25 +161,38 @@ TEST(Workbook, SheetsContinuePastTheRowLimit) {
   EXPECT_NE(book.find("<sheet name=\"USB 裝置記錄 (2)\" sheetId=\"2\""), std::string::npos) << book;
   EXPECT_NE(book.find("<sheet name=\"USB 裝置記錄 (3)\" sheetId=\"3\""), std::string::npos) << book;
   EXPECT_EQ(entries.count("xl/worksheets/sheet4.xml"), 0u);
+  const std::string& sharedXml = entries.at("xl/sharedStrings.xml").data;
+  const std::vector<std::string> shared = SharedTexts(sharedXml);
+  ASSERT_EQ(shared.size(), 13u + 4u) << sharedXml;  // the titles, then PC1 to PC4
+  EXPECT_NE(sharedXml.find("count=\"49\" uniqueCount=\"17\""), std::string::npos) << sharedXml;
+  const auto textOf = [&shared](const std::pair<std::string, std::string>& cell) {
+    const std::size_t index = std::stoul("0" + cell.second);
+    return index < shared.size() ? shared[index] : "";
+  };
   const struct {
     const char* part;
     std::vector<const char*> computers;
-    const char* filter;
+    const char* range;
   } sheets[] = {{"xl/worksheets/sheet1.xml", {"PC1", "PC2"}, "A1:M3"},
                 {"xl/worksheets/sheet2.xml", {"PC3", "PC4"}, "A1:M3"},
-                {"xl/worksheets/sheet3.xml", {"PC5"}, "A1:M2"}};
+                {"xl/worksheets/sheet3.xml", {"PC1"}, "A1:M2"}};
   for (const auto& sheet : sheets) {
     const std::string& xml = entries.at(sheet.part).data;
-    const std::size_t header = xml.find("<row r=\"1\"><c r=\"A1\" s=\"1\" t=\"inlineStr\"><is><t>電腦<");
-    EXPECT_NE(header, std::string::npos) << sheet.part;
+    EXPECT_EQ(Cell(xml, "A1"), std::make_pair(std::string(" s=\"1\" t=\"s\""), std::string("0")))
+        << sheet.part;
     EXPECT_NE(xml.find("state=\"frozen\""), std::string::npos) << sheet.part;
     for (std::size_t i = 0; i < sheet.computers.size(); ++i) {
-      const std::string cell = "<row r=\"" + std::to_string(i + 2) + "\"><c r=\"A" + std::to_string(i + 2) +
-                               "\" t=\"inlineStr\"><is><t>" + sheet.computers[i] + "<";
-      EXPECT_NE(xml.find(cell), std::string::npos) << sheet.part << " " << sheet.computers[i];
+      const std::string row = std::to_string(i + 2);
+      EXPECT_EQ(Cell(xml, "A" + row).first, " s=\"4\" t=\"s\"") << sheet.part << " " << row;
+      EXPECT_EQ(textOf(Cell(xml, "A" + row)), sheet.computers[i]) << sheet.part << " " << row;
+      EXPECT_EQ(Cell(xml, "M" + row).second, "0") << sheet.part << " " << row;
     }
     EXPECT_EQ(xml.find("<row r=\"" + std::to_string(sheet.computers.size() + 2)), std::string::npos);
-    EXPECT_NE(xml.find(std::string("<autoFilter ref=\"") + sheet.filter + "\"/>"), std::string::npos) << xml;
+    EXPECT_NE(xml.find(std::string("<autoFilter ref=\"") + sheet.range +
+                       "\"/><ignoredErrors><ignoredError sqref=\"" + sheet.range +
+                       "\" numberStoredAsText=\"1\"/></ignoredErrors></worksheet>"),
+              std::string::npos)
+        << xml;
   }
 }
 
@@ -186,15 +225,21 @@ TEST(Workbook, TimesThatASpreadsheetHolds) {
   }
 }
 
+// Every unit that XML cannot carry, and CR, as the format's escape; every '_' that would begin, as written,
+// an escape of four hex digits (Excel) or fewer (LibreOffice) guarded as the escaped '_'.
 TEST(Workbook, CellTextReadsBackExactly) {
   const struct {
     std::wstring text;
     std::string xml;
   } cases[] = {
       {L"a&b<c>d\"'", "a&amp;b&lt;c&gt;d\"'"},
-      {L"\t\n\r", "\t\n&#13;"},
-      {L"_x0041_ _xABcd_", "_x005F_x0041_ _x005F_xABcd_"},
-      {L"_x004_ _X0041_ _x00G1_ __x0041_", "_x004_ _X0041_ _x00G1_ __x005F_x0041_"},
+      {L"\t\n\r \r\n", "\t\n_x000D_ _x000D_\n"},
+      {L"_x0041_ _xABcd_ _x005F_", "_x005F_x0041_ _x005F_xABcd_ _x005F_x005F_"},
+      {L"_x0_ _x7_ _xE_ _x0e_ _x41_ _x004_",
+       "_x005F_x0_ _x005F_x7_ _x005F_xE_ _x005F_x0e_ _x005F_x41_ _x005F_x004_"},
+      {L"_X0041_ _x00041_ _x_ _x00G1_ _x41 __x0041_", "_X0041_ _x00041_ _x_ _x00G1_ _x41 __x005F_x0041_"},
+      {L"_x1\a _x0041\r _x2\xDC00 _x3\xD83D\xDE00",
+       "_x005F_x1_x0007_ _x005F_x0041_x000D_ _x005F_x2_xDC00_ _x3\xF0\x9F\x98\x80"},
       {std::wstring(L"a\0b", 3) + L"\x1F\xFFFE\xFFFF", "a_x0000_b_x001F__xFFFE__xFFFF_"},
       {L"\xD800x\xDC00", "_xD800_x_xDC00_"},
       {L"\xD83D\xDE00", "\xF0\x9F\x98\x80"},
