@@ -19,19 +19,26 @@ class ReportWriter {
   static constexpr std::size_t kMaxTextUnits = kReportTextUnits - 1;
   static constexpr std::size_t kMaxPieces = 15;
 
+  // One piece of a block: one of the report's own texts, written as it is, or a value, written on one
+  // line (WriteOnOneLine). A value is text up to its terminator, so it never holds a NUL.
+  struct Piece {
+    const wchar_t* text;
+    bool isValue;
+  };
+
   // `text` holds kReportTextUnits units; one without a terminator in them takes nothing more.
   explicit ReportWriter(wchar_t* text) : text_(text), length_(wcsnlen(text, kReportTextUnits)) {
     full_ = length_ > kMaxTextUnits;
   }
 
-  void Append(const wchar_t* const* pieces, std::size_t count) {
+  void Append(const Piece* pieces, std::size_t count) {
     if (full_) {
       return;
     }
     std::size_t lengths[kMaxPieces];
     std::size_t needed = 0;
     for (std::size_t p = 0; p < count; ++p) {
-      lengths[p] = std::wcslen(pieces[p]);
+      lengths[p] = std::wcslen(pieces[p].text);
       needed += lengths[p];
     }
     if (needed > kMaxTextUnits - length_) {
@@ -39,33 +46,49 @@ class ReportWriter {
       return;
     }
     for (std::size_t p = 0; p < count; ++p) {
-      std::memcpy(text_ + length_, pieces[p], lengths[p] * sizeof(wchar_t));
+      if (pieces[p].isValue) {
+        WriteOnOneLine(text_ + length_, pieces[p].text, lengths[p]);
+      } else {
+        std::memcpy(text_ + length_, pieces[p].text, lengths[p] * sizeof(wchar_t));
+      }
       length_ += lengths[p];
     }
     text_[length_] = L'\0';
   }
 
   template <std::size_t N>
-  void Append(const wchar_t* const (&pieces)[N]) {
+  void Append(const Piece (&pieces)[N]) {
     static_assert(N <= kMaxPieces, "a block has at most kMaxPieces pieces");
     Append(pieces, N);
   }
+
+  // A header and the empty line after it.
+  void AppendHeader(const wchar_t* header) { Append({{header, false}, {kReportBlockEnd, false}}); }
 
  private:
   wchar_t* text_;
   std::size_t length_;
   bool full_;
+
+  // Writes the `length` units of `value` at `destination`, each unit that could break a line
+  // (BreaksReportLine) as kReportValueStandIn: unit for unit, so a value takes exactly the room its
+  // length measured. The one place where a value enters the report.
+  static void WriteOnOneLine(wchar_t* destination, const wchar_t* value, std::size_t length) {
+    for (std::size_t i = 0; i < length; ++i) {
+      destination[i] = BreaksReportLine(value[i]) ? kReportValueStandIn : value[i];
+    }
+  }
 };
 
 // Appends one record laid out as `lines`, each label followed by the value of its field in `values`.
 template <std::size_t N>
 void AppendRecord(ReportWriter& report, const ReportLine (&lines)[N],
                   const wchar_t* const (&values)[kReportFieldCount]) {
-  const wchar_t* pieces[3 * N];
+  ReportWriter::Piece pieces[3 * N];
   for (std::size_t i = 0; i < N; ++i) {
-    pieces[3 * i] = lines[i].label;
-    pieces[3 * i + 1] = values[static_cast<std::size_t>(lines[i].field)];
-    pieces[3 * i + 2] = i + 1 < N ? kReportLineEnd : kReportBlockEnd;
+    pieces[3 * i] = {lines[i].label, false};
+    pieces[3 * i + 1] = {values[static_cast<std::size_t>(lines[i].field)], true};
+    pieces[3 * i + 2] = {i + 1 < N ? kReportLineEnd : kReportBlockEnd, false};
   }
   report.Append(pieces);
 }
@@ -122,7 +145,7 @@ void DeviceHistory::ComposeReport(wchar_t* text) {
   Correlate();
   const DeviceArray deviceArrays[] = {{devices, deviceCount}, {uasDevices, uasDeviceCount}};
   ReportWriter report(text);
-  report.Append({kReportHeader, kReportBlockEnd});
+  report.AppendHeader(kReportHeader);
 
   // Devices seen in both views. A linked device whose own fields are incomplete (a scan cut short) is
   // passed over like the incomplete records below.
@@ -135,7 +158,7 @@ void DeviceHistory::ComposeReport(wchar_t* text) {
     }
   }
 
-  report.Append({kReportIncompleteHeader, kReportBlockEnd});
+  report.AppendHeader(kReportIncompleteHeader);
 
   for (const DeviceArray& array : deviceArrays) {
     for (std::int32_t d = 0; array.records && d < array.count; ++d) {

@@ -17,6 +17,17 @@ constexpr wchar_t kDeviceTypeLabel[] = L"裝置種類: ";
 constexpr wchar_t kFirstUsedLabel[] = L"首次使用: ";
 constexpr wchar_t kLastUsedLabel[] = L"最後使用: ";
 
+// A value never ends, splits or blanks a line: each unit of it that could (CR, LF and every other C0
+// control but tab, DEL, NEL, the line and the paragraph separator) is written as kReportValueStandIn, the
+// character the report already shows for what its code page lacks. A device's strings are chosen by whoever
+// made the device or can write the registry; written as they stand, a name holding line breaks and labels
+// would end its record and forge others. Every other unit of a value is written as it stands.
+constexpr wchar_t kReportValueStandIn = L'?';
+constexpr bool BreaksReportLine(wchar_t unit) {
+  return (unit < L'\x20' && unit != L'\t') || unit == L'\x7F' || unit == L'\x85' || unit == L'\x2028' ||
+         unit == L'\x2029';
+}
+
 // What a record line carries. The two time fields hold time text (registry/time_text.h) or nothing.
 enum class ReportField { kDeviceKeyName, kFriendlyName, kDescription, kFirstUsed, kLastUsed };
 constexpr std::size_t kReportFieldCount = 5;

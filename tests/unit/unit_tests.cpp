@@ -101,6 +101,37 @@ TEST(Compose, StopsBeforeTheFirstPieceThatDoesNotFit) {
   }
 }
 
+// A value never ends, splits or blanks a line of the report: each unit that could is written as '?', unit for
+// unit; every other unit, tab and the C1 controls besides NEL included, as it stands. Each value is both
+// fields of an entry without device key, so a name and a time are checked alike.
+TEST(Compose, ValuesStayOnTheirLine) {
+  const struct {
+    std::wstring value, written;
+  } cases[] = {
+      {L"A\rB\nC", L"A?B?C"},
+      {L"Evil\r\n\r\n以下為不完整記錄:\r\n\r\n裝置名稱: Planted",
+       L"Evil????以下為不完整記錄:????裝置名稱: Planted"},
+      {L"\x01\x08\x0B\x0C\x1B\x1F", L"??????"},
+      {L"\x7F\x85\x2028\x2029", L"????"},
+      {L"\t \x7E\x80\x84\x86\x9F\xA0", L"\t \x7E\x80\x84\x86\x9F\xA0"},
+      {L"\x2027\x202A\x3000\xFEFF\xD83D\xDE00?", L"\x2027\x202A\x3000\xFEFF\xD83D\xDE00?"},
+  };
+  std::vector<wchar_t> buffer(kReportTextUnits);
+  for (const auto& c : cases) {
+    buffer[0] = L'\0';
+    DeviceHistory store{DeviceHistory::Unscanned{}};
+    store.interfaces =
+        new InterfaceRecord[1]{{0, std::wcscpy(new wchar_t[c.value.size() + 1], c.value.c_str()),
+                                std::wcscpy(new wchar_t[c.value.size() + 1], c.value.c_str())}};
+    store.interfaceCount = 1;
+    store.ComposeReport(buffer.data());
+    store.Release();
+    EXPECT_EQ(std::wstring(buffer.data()),
+              kHeader + kHeader2 + L"裝置名稱: " + c.written + L"\r\n最後使用: " + c.written + L"\r\n\r\n")
+        << c.written;
+  }
+}
+
 const std::wstring kUsbstor = L"SYSTEM\\CurrentControlSet\\Enum\\USBSTOR\\";
 const std::wstring kDisk =
     L"SYSTEM\\CurrentControlSet\\Control\\DeviceClasses\\{53f56307-b6bf-11d0-94f2-00a0c91efb8b}\\";
