@@ -5,6 +5,7 @@
 
 #include "history/device_history.h"
 #include "history/scan_support.h"
+#include "registry/bounded_text.h"
 #include "registry/reg_key.h"
 
 namespace {
@@ -96,20 +97,20 @@ bool StoreEntry(const RegKey& classKey, const EntryPrefix& prefix, wchar_t* scra
   if (!record.deviceKeyName) {
     return false;
   }
-  OpenedKey entry(classKey.Handle(), scratch);
-  if (!entry) {
-    return false;
-  }
-  OpenedKey lastUse(entry->Handle(), L"#");
+  // The "#" subkey is opened by its path under the class key, "<entry name>\#", in one step (no key name
+  // holds a "\"). An entry name has at most 255 units, so the path always fits the scratch; one that did
+  // not would open nothing rather than the entry itself.
+  std::size_t pathUnits = wcsnlen(scratch, kScratchUnits - 1);
+  const bool pathFits = AppendBounded(scratch, kScratchUnits, pathUnits, L"\\#");
+  OpenedKey lastUse(pathFits ? classKey.Handle() : nullptr, scratch);
   if (!lastUse) {
     return false;
   }
-  // A "#" subkey that is missing or unreadable leaves the scratch empty: an empty last use, not an
-  // absent one.
+  // A "#" subkey (or entry) that is missing or unreadable leaves the scratch empty: an empty last use, not
+  // an absent one.
   ClearScratch(scratch);
   lastUse->LastWriteText(scratch, &record.lastWritten);
   record.lastUsed = NewRecordStringFromScratch(scratch);
-  entry.Reset();
   lastUse.Reset();
   if (!record.lastUsed) {
     return false;

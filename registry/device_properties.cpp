@@ -19,6 +19,7 @@ using CreateListFunction = HDEVINFO(WINAPI*)(const GUID*, HWND);
 using OpenInfoFunction = BOOL(WINAPI*)(HDEVINFO, PCWSTR, HWND, DWORD, PSP_DEVINFO_DATA);
 using GetPropertyFunction = BOOL(WINAPI*)(HDEVINFO, PSP_DEVINFO_DATA, const PropertyKey*, ULONG*, PBYTE,
                                           DWORD, PDWORD, DWORD);
+using DeleteInfoFunction = BOOL(WINAPI*)(HDEVINFO, PSP_DEVINFO_DATA);
 using DestroyListFunction = BOOL(WINAPI*)(HDEVINFO);
 
 template <typename Function>
@@ -26,49 +27,36 @@ Function As(FARPROC found) {
   return reinterpret_cast<Function>(reinterpret_cast<void*>(found));
 }
 
-// One device information set, destroyed with the object, so that no set outlives its read.
-class DeviceInfoList {
- public:
-  explicit DeviceInfoList(CreateListFunction create, DestroyListFunction destroy)
-      : list_(create(nullptr, nullptr)), destroy_(destroy) {}
-  ~DeviceInfoList() {
-    if (list_ != INVALID_HANDLE_VALUE) {
-      destroy_(list_);
-    }
-  }
-  DeviceInfoList(const DeviceInfoList&) = delete;
-  DeviceInfoList& operator=(const DeviceInfoList&) = delete;
-
-  HDEVINFO Handle() const { return list_; }
-
- private:
-  HDEVINFO list_;
-  DestroyListFunction destroy_;
-};
-
 }  // namespace
 
 DevicePropertyReader::DevicePropertyReader()
     : setupapi_(L"setupapi.dll"),
-      createList_(setupapi_.Find<FARPROC>("SetupDiCreateDeviceInfoList")),
       openInfo_(setupapi_.Find<FARPROC>("SetupDiOpenDeviceInfoW")),
       getProperty_(setupapi_.Find<FARPROC>("SetupDiGetDevicePropertyW")),
-      destroyList_(setupapi_.Find<FARPROC>("SetupDiDestroyDeviceInfoList")) {
-  if (!createList_ || !openInfo_ || !getProperty_ || !destroyList_) {
-    createList_ = openInfo_ = getProperty_ = destroyList_ = nullptr;
+      deleteInfo_(setupapi_.Find<FARPROC>("SetupDiDeleteDeviceInfo")),
+      destroyList_(setupapi_.Find<FARPROC>("SetupDiDestroyDeviceInfoList")),
+      set_(nullptr) {
+  const auto createList = setupapi_.Find<FARPROC>("SetupDiCreateDeviceInfoList");
+  if (createList && openInfo_ && getProperty_ && deleteInfo_ && destroyList_) {
+    const HDEVINFO set = As<CreateListFunction>(createList)(nullptr, nullptr);
+    set_ = set == INVALID_HANDLE_VALUE ? nullptr : set;
+  }
+  if (!set_) {
+    openInfo_ = getProperty_ = deleteInfo_ = destroyList_ = nullptr;
+  }
+}
+
+DevicePropertyReader::~DevicePropertyReader() {
+  if (set_) {
+    As<DestroyListFunction>(destroyList_)(set_);
   }
 }
 
 DeviceDates DevicePropertyReader::Read(const wchar_t* instanceId) const {
   DeviceDates dates;
-  if (!getProperty_) {
-    return dates;
-  }
-  const DeviceInfoList list(As<CreateListFunction>(createList_), As<DestroyListFunction>(destroyList_));
   SP_DEVINFO_DATA device = {};
   device.cbSize = sizeof device;
-  if (list.Handle() == INVALID_HANDLE_VALUE ||
-      !As<OpenInfoFunction>(openInfo_)(list.Handle(), instanceId, nullptr, 0, &device)) {
+  if (!set_ || !As<OpenInfoFunction>(openInfo_)(set_, instanceId, nullptr, 0, &device)) {
     return dates;
   }
   const auto getProperty = As<GetPropertyFunction>(getProperty_);
@@ -79,11 +67,12 @@ DeviceDates DevicePropertyReader::Read(const wchar_t* instanceId) const {
     ULONGLONG value = 0;
     DWORD size = 0;
     // A larger value does not fit and fails; a smaller one is told by its size.
-    if (getProperty(list.Handle(), &device, &key, &type, reinterpret_cast<BYTE*>(&value), sizeof value, &size,
-                    0) &&
+    if (getProperty(set_, &device, &key, &type, reinterpret_cast<BYTE*>(&value), sizeof value, &size, 0) &&
         type == kFileTimeType && size == sizeof value) {
       *fields[index] = value;
     }
   }
+  // Only the set's element goes; the device and its keys stay as they are.
+  As<DeleteInfoFunction>(deleteInfo_)(set_, &device);
   return dates;
 }

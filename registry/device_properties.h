@@ -18,9 +18,16 @@ struct DeviceDates {
 // properties in a registry key that only SYSTEM may read; the property function reads them for any
 // user, with no privilege, and changes nothing. setupapi.dll is loaded from the system folder when the
 // reader is made; where the property function is missing (Windows XP) the reader reads nothing.
+//
+// One device information set serves every read of the reader's life: it is made with the reader and
+// destroyed with it. Each read opens its one instance into that set and deletes it from the set again
+// once its dates are read, so the set never holds more than one device: opening looks the ID up among
+// the set's devices, which would cost time growing with the square of the instances in a set that kept
+// them all.
 class DevicePropertyReader {
  public:
   DevicePropertyReader();
+  ~DevicePropertyReader();
   DevicePropertyReader(const DevicePropertyReader&) = delete;
   DevicePropertyReader& operator=(const DevicePropertyReader&) = delete;
 
@@ -30,10 +37,12 @@ class DevicePropertyReader {
 
  private:
   SystemLibrary setupapi_;
-  // SetupAPI's functions, all null unless the DLL has every one; their types stay in the .cpp file, away
-  // from the headers that declare them.
-  FARPROC createList_;
+  // SetupAPI's functions, all null unless the DLL has every one and the set could be made; their types
+  // stay in the .cpp file, away from the headers that declare them.
   FARPROC openInfo_;
   FARPROC getProperty_;
+  FARPROC deleteInfo_;
   FARPROC destroyList_;
+  // The device information set (an HDEVINFO); null while there is none.
+  void* set_;
 };

@@ -5,9 +5,11 @@ entries, 500 USB devices of which 50 are UAS drives, 60 SCSI disks of which 50 a
 disk interface entry) and, on the same prefix and Wine server, `reg query KEY /s` over the five keys the
 program reads. Prints both figures and their ratio. Not a test.
 
-  python3 tools/bench_run.py [--devices N] [--instances K] [EXE]
-      N device-type keys (1,000) of K instances each (1); EXE by default build/win64/vestigia.exe; the prefix
-      goes to build/bench
+  python3 tools/bench_run.py [--devices N] [--instances K] [--repeats R] [EXE...]
+      N device-type keys (1,000) of K instances each (1); EXE by default build/win64/vestigia.exe; several
+      EXEs (a build before a change and after it) take turns in every round, beside the same reg query, so
+      their ratios come from one run on one machine load; median of R rounds (3); the prefix goes to
+      build/bench
 """
 
 import argparse, os, pathlib, statistics, subprocess, sys, time
@@ -16,15 +18,17 @@ ROOT = pathlib.Path(__file__).resolve().parents[1]
 ARGS = argparse.ArgumentParser()
 ARGS.add_argument("--devices", type=int, default=1000)
 ARGS.add_argument("--instances", type=int, default=1)
-ARGS.add_argument("exe", nargs="?", default=ROOT / "build" / "win64" / "vestigia.exe")
+ARGS.add_argument("--repeats", type=int, default=3)
+ARGS.add_argument("exe", nargs="*", default=[ROOT / "build" / "win64" / "vestigia.exe"])
 ARGS = ARGS.parse_args()
-EXE = pathlib.Path(ARGS.exe).resolve()
+EXES = [pathlib.Path(exe).resolve() for exe in ARGS.exe]
 PREFIX = ROOT / "build" / "bench" / "prefix"
 KEYS = [r"SYSTEM\CurrentControlSet\Enum\USBSTOR",
         r"SYSTEM\CurrentControlSet\Control\DeviceClasses\{53f56307-b6bf-11d0-94f2-00a0c91efb8b}",
         r"SYSTEM\CurrentControlSet\Control\DeviceClasses\{53f56308-b6bf-11d0-94f2-00a0c91efb8b}",
         r"SYSTEM\CurrentControlSet\Enum\USB", r"SYSTEM\CurrentControlSet\Enum\SCSI"]
-DEVICES, INSTANCES, USB_DEVICES, UAS_DRIVES, INTERNAL_DISKS, REPEATS = ARGS.devices, ARGS.instances, 500, 50, 10, 3
+DEVICES, INSTANCES, USB_DEVICES, UAS_DRIVES, INTERNAL_DISKS = ARGS.devices, ARGS.instances, 500, 50, 10
+REPEATS = ARGS.repeats
 ENTRIES = 3 * DEVICES
 
 
@@ -95,28 +99,31 @@ def main():
     subprocess.run(["wineserver", "-p"], env=env, check=True)
     try:
         wine("cmd.exe", "/c", "exit")  # starts Wine's services, which then keep no pipe of ours
-        runs, queries = [], []
+        runs, queries = {exe: [] for exe in EXES}, []
         for _ in range(REPEATS):
-            start = time.monotonic()
-            wine(EXE)
-            runs.append(time.monotonic() - start)
-            reports = list(desktop.iterdir())
-            size = reports[0].stat().st_size
-            for report in reports:
-                report.unlink()
+            for exe in EXES:
+                start = time.monotonic()
+                wine(exe)
+                runs[exe].append(time.monotonic() - start)
+                reports = list(desktop.iterdir())
+                size = reports[0].stat().st_size
+                for report in reports:
+                    report.unlink()
             start = time.monotonic()
             for key in KEYS:
                 wine("reg", "query", "HKLM\\" + key, "/s")
             queries.append(time.monotonic() - start)
     finally:
         subprocess.run(["wineserver", "-k"], env=env)
-    run, query = statistics.median(runs), statistics.median(queries)
+    query = statistics.median(queries)
     print("registry: %d USBSTOR device-type keys of %d instances, %d USBSTOR interface entries, %d USB devices, "
           "%d SCSI disks (%d UAS); report %d bytes" % (DEVICES, INSTANCES, ENTRIES, USB_DEVICES,
                                                       UAS_DRIVES + INTERNAL_DISKS, UAS_DRIVES, size))
-    print("%s whole run:  %.2f s (median of %d: %s)" % (EXE.name, run, REPEATS, ", ".join("%.2f" % r for r in runs)))
     print("reg query /s, 5 keys: %.2f s (median of %d: %s)" % (query, REPEATS, ", ".join("%.2f" % q for q in queries)))
-    print("ratio run / reg query: %.2f" % (run / query))
+    for exe in EXES:
+        run = statistics.median(runs[exe])
+        print("%s whole run:  %.2f s (median of %d: %s); ratio run / reg query: %.2f"
+              % (exe, run, REPEATS, ", ".join("%.2f" % r for r in runs[exe]), run / query))
 
 
 if __name__ == "__main__":

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds the program we ship (the 32-bit executable) and runs it once on a sample registry (USB sticks, a UAS
+# Builds the program we ship (the 32-bit executable) and runs it once on a sample registry (USB sticks, among
+# them one used on many days and a model of two sticks with the dates Windows 8 and later keep of each, a UAS
 # portable SSD, a UAS disk enclosure and a UAS DVD drive among internal disks, filling all three report
-# sections) in a demo Wine prefix under build/demo. The box is
+# sections; the registry of the case `demo`) in a demo Wine prefix under build/demo. The box is
 # shown for real: on $DISPLAY, where the user presses OK; otherwise on a private Xvfb inside a small Wine
 # desktop (which draws the frame and caption), where it is photographed and dismissed. Prints the report's
 # path and the report converted to UTF-8. Then, as an administrator merges the reports of a whole office,
@@ -25,7 +26,7 @@ export WINEPREFIX=$demo/prefix
 # The run sees UTC+8 and code page 950, and a session whose shell runs, as on Windows.
 run() { TZ=Asia/Taipei VESTIGIA_CODEPAGE=950 tools/wine-session.sh "$exe"; }
 tools/wine-prefix.sh pristine "$demo/pristine"
-tools/wine-prefix.sh copy "$demo/pristine" "$WINEPREFIX" tests/cases/uas_drives/registry.reg
+tools/wine-prefix.sh copy "$demo/pristine" "$WINEPREFIX" tests/cases/demo/registry.reg
 desktop=$WINEPREFIX/drive_c/users/Public/Desktop
 
 if [[ -n ${DISPLAY:-} ]]; then
