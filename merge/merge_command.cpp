@@ -76,6 +76,8 @@ std::wstring ReasonFor(const ReportReading& reading) {
     case ReportReading::kTooLong:
       return Formatted(L"第 %d 行起的值長於 %d 個字元，程式寫出的報告不會有這樣的值", reading.line,
                        static_cast<int>(kMaxReportValueUnits));
+    case ReportReading::kNoSuchTime:
+      return Formatted(L"第 %d 行的時間不存在，程式寫出的報告不會有這樣的時間", reading.line);
   }
   return L"";
 }
