@@ -47,7 +47,7 @@ const wchar_t kMergeHelp[] =
     L"可篩選；報告時間與使用時間是日期儲存格，其餘都是照錄原文的文字（1.00 仍是 1.00）。\r\n"
     L"超過 1,048,575 列時接續寫在「USB 裝置記錄 (2)」等工作表。\r\n"
     L"\r\n"
-    L"結束代碼：0 全部合併；1 有檔案未合併（已列出）；2 沒有合併任何報告、參數錯誤，\r\n"
+    L"結束代碼：0 全部合併；1 有檔案未合併（已列出）；2 沒有合併任何報告、參數錯誤、記憶體不足，\r\n"
     L"或未寫出表格、概況頁或活頁簿（已寫出的仍保留）。\r\n";
 
 namespace {
@@ -76,6 +76,8 @@ std::wstring ReasonFor(const ReportReading& reading) {
     case ReportReading::kTooLong:
       return Formatted(L"第 %d 行起的值長於 %d 個字元，程式寫出的報告不會有這樣的值", reading.line,
                        static_cast<int>(kMaxReportValueUnits));
+    case ReportReading::kNoSuchTime:
+      return Formatted(L"第 %d 行的時間不存在，程式寫出的報告不會有這樣的時間", reading.line);
   }
   return L"";
 }
@@ -264,7 +266,10 @@ bool IsReportFileName(const std::wstring& fileName) {
   return ParseReportName(fileName, name) != NameReading::kNotAReportName;
 }
 
-int MergeReports(const MergeOptions& options, const std::function<void(const std::wstring&)>& say) {
+namespace {
+
+// The merge itself; running out of memory anywhere in it throws std::bad_alloc out of it.
+int MergeOrThrow(const MergeOptions& options, const std::function<void(const std::wstring&)>& say) {
   std::vector<std::wstring> files, unlisted;
   std::vector<NotMergedFile> notMerged;
   std::wstring firstFolder, firstFileFolder;
@@ -385,4 +390,21 @@ int MergeReports(const MergeOptions& options, const std::function<void(const std
   }
   say(workbookWritten);
   return notMerged.empty() ? kMergeAllMerged : kMergeSomeNotMerged;
+}
+
+}  // namespace
+
+int MergeReports(const MergeOptions& options, const std::function<void(const std::wstring&)>& say) {
+  try {
+    return MergeOrThrow(options, say);
+  } catch (const std::bad_alloc&) {
+    // Unwinding has freed what the merge held and deleted the partial file of any output being written;
+    // the outputs already written are whole and stay. Saying so needs a little memory, which is likely
+    // free again now; where it is not, the exit code alone tells.
+    try {
+      say(L"記憶體不足，合併中止：未寫完的表格、概況頁或活頁簿都已刪除，已寫出的仍保留。");
+    } catch (const std::bad_alloc&) {
+    }
+    return kMergeFailed;
+  }
 }

@@ -5,7 +5,7 @@
 #include <vector>
 
 // The merger's exit codes: every file merged; some files not merged (they are listed); nothing merged,
-// wrong arguments, or no table or no page written.
+// wrong arguments, memory run out, or no table or no page written.
 constexpr int kMergeAllMerged = 0;
 constexpr int kMergeSomeNotMerged = 1;
 constexpr int kMergeFailed = 2;
@@ -37,5 +37,6 @@ constexpr std::size_t kMaxReportBytes = 3 * 1048576;
 // (merge/writing/overview_page.h), and tells `say`, line by line, what the user should read: the paths of
 // both and the counts, and each file not merged with the reason and the line. Each file appears whole or not
 // at all; the page is written only after the table, and a page that cannot be written leaves the table
-// in place and fails the run. Returns the exit code.
+// in place and fails the run. Memory running out anywhere ends the run with a line saying so and
+// kMergeFailed, no partial file left behind. Returns the exit code.
 int MergeReports(const MergeOptions& options, const std::function<void(const std::wstring&)>& say);

@@ -53,12 +53,6 @@ bool ReadStamp(const std::wstring& stamp, int (&parts)[5]) {
   return stamp == rendered;
 }
 
-// Whether the five numbers name a minute that a clock can show: the program writes its local time.
-bool IsLocalMinute(const int (&parts)[5]) {
-  return parts[1] >= 1 && parts[1] <= 12 && parts[2] >= 1 && parts[2] <= DaysInMonth(parts[0], parts[1]) &&
-         parts[3] <= 23 && parts[4] <= 59;
-}
-
 }  // namespace
 
 NameReading ParseReportName(const std::wstring& fileName, ReportName& name) {
@@ -102,5 +96,7 @@ NameReading ParseReportName(const std::wstring& fileName, ReportName& name) {
   }
   name.user = fileName.substr(namesBegin, border - namesBegin);
   name.computer = fileName.substr(border + separatorUnits, namesEnd - border - separatorUnits);
-  return IsLocalMinute(parts) ? NameReading::kReportName : NameReading::kImpossibleTime;
+  // The program writes its local time, which Windows' clock shows.
+  return IsClockTime(parts[0], parts[1], parts[2], parts[3], parts[4], 0) ? NameReading::kReportName
+                                                                          : NameReading::kImpossibleTime;
 }

@@ -15,8 +15,8 @@ struct ReportName {
 };
 
 // How a file name reads: as a report's; as a report's in every way but its time, which is no local
-// minute (a month 1 to 12, a day that the month has, an hour 0 to 23, a minute 0 to 59), so that the
-// program cannot have written it; or not as a report's at all.
+// minute that Windows' clock shows (merge/calendar.h), so that the program cannot have written it; or not
+// as a report's at all.
 enum class NameReading { kReportName, kImpossibleTime, kNotAReportName };
 
 // Reads a file name (without its folder). Both names may hold '-'. The computer is the longest part

@@ -6,6 +6,7 @@
 #include <iterator>
 #include <utility>
 
+#include "merge/calendar.h"
 #include "registry/time_text.h"
 
 namespace {
@@ -104,9 +105,8 @@ bool StartsWith(std::wstring_view text, const std::wstring& prefix) {
   return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
 }
 
+// The longest time text: a five-digit year, the longest that a registry time has.
 constexpr std::size_t kMaxTimeTextUnits = 21;
-// The last year that a FILETIME reaches.
-constexpr int kLargestYear = 30827;
 
 // The time text's layout is its format rendered with a four-digit year and two-digit numbers of ones,
 // each digit then marked as a place where any digit may stand: "dddd/dd/dd  dd:dd:dd".
@@ -114,8 +114,8 @@ constexpr int kLayoutYear = 1111;
 constexpr int kLayoutNumber = 11;
 constexpr wchar_t kDigitPlace = L'd';
 
-// The six numbers of time text, from its six runs of digits, when each is in its range. What stands
-// between them is left for the caller to check.
+// The six numbers of time text, from its six runs of digits, whatever their values: whether they name a
+// moment is the calendar's to say. What stands between them is left for the caller to check.
 bool ReadTimeParts(std::wstring_view text, int (&parts)[6]) {
   if (text.empty() || text.size() > kMaxTimeTextUnits) {
     return false;
@@ -131,15 +131,14 @@ bool ReadTimeParts(std::wstring_view text, int (&parts)[6]) {
     }
     parts[count] = 0;
     for (; at < text.size() && text[at] >= L'0' && text[at] <= L'9'; ++at) {
-      if (parts[count] > kLargestYear) {
+      if (parts[count] > kLastClockYear) {
         return false;  // more digits than any number of a time has
       }
       parts[count] = parts[count] * 10 + (text[at] - L'0');
     }
     ++count;
   }
-  return count == 6 && parts[1] >= 1 && parts[1] <= 12 && parts[2] >= 1 && parts[2] <= 31 && parts[3] <= 23 &&
-         parts[4] <= 59 && parts[5] <= 59;
+  return count == 6;
 }
 
 // Whether the program's format renders these numbers as exactly `text`.
@@ -393,6 +392,13 @@ void ReportReader::Read(std::wstring_view text, ReportReading& reading) const {
         if (!IsTimeField(field)) {
           content.values.append(rest);
         } else if (!rest.empty() && ReadTime(rest, parts)) {
+          if (!IsClockTime(parts[0], parts[1], parts[2], parts[3], parts[4], parts[5])) {
+            reading.outcome = ReportReading::kNoSuchTime;
+            reading.line = static_cast<int>(j + 1);
+            content.values.clear();
+            content.records.clear();
+            return;
+          }
           AppendTableTime(parts, content.values);
         }
       }

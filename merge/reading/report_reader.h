@@ -38,6 +38,7 @@ struct ReportReading {
                   // block
     kAmbiguous,   // from `line` on the file reads in more than one way
     kTooLong,     // the value that begins on `line` is longer than any that the program writes
+    kNoSuchTime,  // the time on `line` is one that Windows' clock never shows (merge/calendar.h)
   };
   Outcome outcome = kNotAReport;
   int line = 1;
@@ -49,9 +50,12 @@ struct ReportReading {
 // no device key. A name or a description may go on over several lines, and any of its lines may look like
 // a label, so a file can read in more than one way: it is read only when exactly one reading takes it
 // whole. What anchors the readings: a time field holds time text or nothing, a device key name holds no
-// line break, and no value holds an empty line, so that every empty line ends a header or a record. A
-// reading with a value longer than kMaxReportValueUnits is refused too: the program never writes one, and
-// a spreadsheet cell could not hold every such value.
+// line break, and no value holds an empty line, so that every empty line ends a header or a record. Time
+// text is what the format renders from any six numbers (a year of up to five digits), so that which
+// readings there are does not hang on what the numbers say: a time that is no moment of the clock (a 31
+// February, an hour 24, a year before 1601) is not left to be read into a name instead, but refuses the
+// one reading that holds it in a time field. So does a value longer than kMaxReportValueUnits. The program
+// never writes either, and a spreadsheet cell could not hold every such value.
 // Needs no platform call.
 class ReportReader {
  public:
@@ -69,10 +73,10 @@ class ReportReader {
   void ForEachTransition(int state, std::wstring_view line, unsigned starts, Visit&& visit) const;
   // A mask of the fields whose first line `line` can be: a label, and after a time label a time or nothing.
   unsigned FieldStarts(std::wstring_view line) const;
-  // Reads time text as the program writes it ("YYYY/MM/DD  hh:mm:ss") into its six numbers; false for
-  // anything else, since the program's format would not have rendered it so. A four-digit year is checked
-  // against the layout that the format gives, any other by rendering the numbers again: this runs for every
-  // time of every report.
+  // Reads time text as the program writes it ("YYYY/MM/DD  hh:mm:ss") into its six numbers, which may name
+  // no moment; false for anything else, since the program's format would not have rendered it so. A
+  // four-digit year is checked against the layout that the format gives, any other by rendering the numbers
+  // again: this runs for every time of every report.
   bool ReadTime(std::wstring_view text, int (&parts)[6]) const;
 
   std::wstring header_;

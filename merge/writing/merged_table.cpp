@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cwchar>
+#include <memory>
 #include <tuple>
 #include <utility>
 
@@ -177,12 +178,15 @@ TextId TextPool::Intern(std::wstring_view text) {
 const wchar_t* TextPool::Store(std::wstring_view text) {
   // A text too long to share a block gets a block of its own; the current block goes on being filled.
   if (text.size() > kBlockUnits / 4) {
-    blocks_.emplace_back(new wchar_t[text.size()]);
+    // Owned before the list grows, so that the list failing to grow frees it.
+    std::unique_ptr<wchar_t[]> block(new wchar_t[text.size()]);
+    blocks_.push_back(std::move(block));
     std::copy(text.begin(), text.end(), blocks_.back().get());
     return blocks_.back().get();
   }
   if (text.size() > room_) {
-    blocks_.emplace_back(new wchar_t[kBlockUnits]);
+    std::unique_ptr<wchar_t[]> block(new wchar_t[kBlockUnits]);
+    blocks_.push_back(std::move(block));
     next_ = blocks_.back().get();
     room_ = kBlockUnits;
   }
