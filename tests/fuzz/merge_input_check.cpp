@@ -16,13 +16,6 @@
 #include "registry/time_text.h"
 #include "report/report_format.h"
 
-namespace {
-
-// Few rows per sheet, so that small inputs reach the workbook's later sheets too.
-constexpr std::size_t kSheetRows = 3;
-
-}  // namespace
-
 std::wstring Utf16Units(const std::string& bytes, bool* invalid) {
   std::wstring units;
   for (std::size_t at = 0; at < bytes.size();) {
@@ -64,6 +57,9 @@ std::wstring Utf16Units(const std::string& bytes, bool* invalid) {
 }
 
 namespace {
+
+// Few rows per sheet, so that small inputs reach the workbook's later sheets too.
+constexpr std::size_t kSheetRows = 3;
 
 std::string Narrow(std::wstring_view text) {
   std::string ascii;
@@ -297,7 +293,7 @@ bool Unzip(const std::string& zip, std::map<std::string, std::string>& entries) 
     at = data + used;
     at += zip.compare(at, 4, "PK\x07\x08") == 0 ? 16 : 12;
   }
-  return !entries.empty() && zip.compare(at, 4, "PK\x01\x02") == 0;
+  return !entries.empty() && at <= zip.size() && zip.compare(at, 4, "PK\x01\x02") == 0;
 }
 
 // A part's text is UTF-8 that XML can carry: no C0 control but tab and LF (CR only ending the declaration,
