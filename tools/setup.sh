@@ -10,6 +10,7 @@ packages=(
   cmake ninja-build python3
   g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-posix binutils-mingw-w64 libz-mingw-w64-dev
   googletest
+  clang libclang-rt-14-dev libfuzzer-14-dev zlib1g-dev
   wine wine64 wine32:i386
   xvfb xdotool imagemagick fonts-wqy-zenhei
   icoutils file

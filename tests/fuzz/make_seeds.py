@@ -1,0 +1,36 @@
+#!/usr/bin/env python3
+"""make_seeds.py FOLDER: writes into FOLDER (emptied first) the fuzz inputs that the cases give, each a report
+file's name, LF, then its bytes. From each merge case, every file that its `files` line lays down (as
+tests/run_merge.py lays them down). From each case of the program, the report it expects, written as the
+program writes it in UTF-8, in code page 1252 and in code page 950, under a report's name."""
+
+import pathlib, shutil, sys, tempfile
+
+TESTS = pathlib.Path(__file__).resolve().parents[1]
+sys.path.insert(0, str(TESTS))
+from run_merge import lay_down  # noqa: E402
+
+
+def main(folder):
+    folder = pathlib.Path(folder)
+    shutil.rmtree(folder, ignore_errors=True)
+    folder.mkdir(parents=True)
+    for case in sorted((TESTS / "merge_cases").iterdir()):
+        if not (case / "files").is_file():
+            continue
+        with tempfile.TemporaryDirectory() as laid:
+            lay_down(case, pathlib.Path(laid))
+            for n, path in enumerate(sorted(p for p in pathlib.Path(laid).rglob("*")
+                                            if p.is_file() and not p.is_symlink())):
+                (folder / ("merge_%s_%d" % (case.name, n))).write_bytes(path.name.encode() + b"\n" + path.read_bytes())
+    for case in sorted((TESTS / "cases").iterdir()):
+        if not (case / "expected.txt").is_file():
+            continue
+        text = (case / "expected.txt").read_bytes().decode("utf-8", "surrogateescape").replace("\n", "\r\n")
+        for codec in ("utf-8", "cp1252", "cp950"):
+            report = text.encode(codec, "replace") if codec != "utf-8" else text.encode(codec, "surrogateescape")
+            (folder / ("case_%s_%s" % (case.name, codec))).write_bytes(b"202601051200-user-PC.txt\n" + report)
+
+
+if __name__ == "__main__":
+    main(sys.argv[1])

@@ -1,0 +1,134 @@
+// The platform under the merger's input path in the native fuzzing build, where Win32 is absent. What it
+// stands in for, and what the native run therefore does not see:
+// - the code page's recognition and decoding: only UTF-8 (65001, strict, as MB_ERR_INVALID_CHARS decodes)
+//   and Western European (1252) reports are recognised, the one multi-byte and the one single-byte way the
+//   reader reads; the East Asian code pages and Windows' own converter are seen only by the replay under
+//   Wine;
+// - a literal read back in 1252: every unit outside ASCII becomes '?', as Windows writes the report's
+//   Chinese labels there;
+// - files: WholeFileWriter keeps the bytes in memory, by path; the other file functions are not fuzzed.
+// UTF-16 units stand one per wchar_t (32 bits here), as on Windows.
+#include <cstdlib>
+#include <cstring>
+#include <map>
+
+#include "merge/report_files.h"
+#include "merge/writing/workbook.h"
+#include "report/report_format.h"
+#include "tests/fuzz/merge_input_check.h"
+
+namespace {
+
+constexpr unsigned kUtf8 = 65001, kWestern = 1252;
+
+// Code page 1252's bytes 0x80 to 0x9F; the five it leaves undefined decode to the C1 control of their value.
+constexpr char16_t kWestern80[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                     0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                     0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+std::string Encode(unsigned codePage, const wchar_t* text) {
+  std::string bytes;
+  for (; *text; ++text) {
+    const std::uint32_t unit = static_cast<std::uint32_t>(*text);
+    if (codePage == kWestern || unit < 0x80) {
+      bytes += unit < 0x80 ? static_cast<char>(unit) : '?';
+    } else if (unit < 0x800) {
+      bytes += static_cast<char>(0xC0 | (unit >> 6));
+      bytes += static_cast<char>(0x80 | (unit & 0x3F));
+    } else {
+      bytes += static_cast<char>(0xE0 | (unit >> 12));
+      bytes += static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
+      bytes += static_cast<char>(0x80 | (unit & 0x3F));
+    }
+  }
+  return bytes;
+}
+
+std::map<std::wstring, std::string>& Files() {
+  static std::map<std::wstring, std::string> files;
+  return files;
+}
+
+}  // namespace
+
+unsigned ReportCodePage(const std::string& bytes) {
+  for (const unsigned codePage : {kUtf8, kWestern}) {
+    const std::string header = Encode(codePage, kReportHeader);
+    if (bytes.compare(0, header.size(), header) == 0 &&
+        (bytes.size() == header.size() || bytes.compare(header.size(), 2, "\r\n") == 0)) {
+      return codePage;
+    }
+  }
+  return 0;
+}
+
+bool DecodeReportText(const std::string& bytes, unsigned codePage, std::wstring& text) {
+  text.clear();
+  if (std::memchr(bytes.data(), '\0', bytes.size())) {
+    return false;
+  }
+  if (codePage == kUtf8) {
+    bool invalid = false;
+    text = Utf16Units(bytes, &invalid);
+    return !invalid;
+  }
+  for (const char byte : bytes) {
+    const unsigned char unit = static_cast<unsigned char>(byte);
+    text += unit >= 0x80 && unit < 0xA0 ? static_cast<wchar_t>(kWestern80[unit - 0x80])
+                                        : static_cast<wchar_t>(unit);
+  }
+  return true;
+}
+
+std::wstring LiteralAsRead(unsigned codePage, const wchar_t* literal) {
+  if (codePage == kUtf8) {
+    return literal;
+  }
+  std::wstring text;
+  for (const char byte : Encode(codePage, literal)) {
+    text += static_cast<wchar_t>(static_cast<unsigned char>(byte));
+  }
+  return text;
+}
+
+std::string WorkbookBytes(const std::vector<TableRow>& rows, std::size_t maxSheetRows) {
+  static const std::wstring path = L"book.xlsx";
+  {
+    TableWorkbook workbook(path, maxSheetRows);
+    for (const TableRow& row : rows) {
+      workbook.AddRow(row);
+    }
+    if (!workbook.Commit()) {
+      return "";
+    }
+  }
+  std::string bytes = std::move(Files()[path]);
+  Files().erase(path);
+  return bytes;
+}
+
+// The paths' functions that the fuzzed code links to but the harness never reaches.
+std::wstring WithExtension(const std::wstring&, const wchar_t*) {
+  std::abort();
+}
+
+WholeFileWriter::WholeFileWriter(const std::wstring& path)
+    : path_(path), partialPath_(path + kPartialSuffix), file_(nullptr), failed_(false), committed_(false) {
+  Files()[partialPath_].clear();
+}
+
+WholeFileWriter::~WholeFileWriter() {
+  Files().erase(partialPath_);
+}
+
+bool WholeFileWriter::Write(const std::string& bytes) {
+  Files()[partialPath_] += bytes;
+  return !failed_;
+}
+
+bool WholeFileWriter::Commit() {
+  committed_ = !failed_;
+  Files()[path_] = std::move(Files()[partialPath_]);
+  return committed_;
+}
