@@ -85,7 +85,7 @@ const ReportLine* LinesOf(RecordKind kind, std::size_t& count) {
 }
 
 // Table time text "YYYY-MM-DD hh:mm:ss" in the report's own form, or empty when it is not table time text
-// with every number in its range. The calendar is not asked: a day such as 02-31 passes here.
+// of a moment a registry time can hold: a year from 1601 to 30827, a day that its month has.
 std::wstring ReportTimeOf(std::wstring_view time) {
   int parts[6] = {};
   int count = 0;
@@ -105,8 +105,15 @@ std::wstring ReportTimeOf(std::wstring_view time) {
       return L"";
     }
   }
-  if (count != 6 || parts[1] < 1 || parts[1] > 12 || parts[2] < 1 || parts[2] > 31 || parts[3] > 23 ||
-      parts[4] > 59 || parts[5] > 59) {
+  if (count != 6 || parts[0] < 1601 || parts[0] > 30827 || parts[1] < 1 || parts[1] > 12) {
+    return L"";
+  }
+  const bool leapYear = parts[0] % 400 == 0 || (parts[0] % 4 == 0 && parts[0] % 100 != 0);
+  const int month = parts[1];
+  const int monthDays = month == 2                                                ? (leapYear ? 29 : 28)
+                        : (month == 4 || month == 6 || month == 9 || month == 11) ? 30
+                                                                                  : 31;
+  if (parts[2] < 1 || parts[2] > monthDays || parts[3] > 23 || parts[4] > 59 || parts[5] > 59) {
     return L"";
   }
   wchar_t text[32] = {};
