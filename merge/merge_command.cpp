@@ -191,12 +191,22 @@ bool WriteTable(const std::wstring& path, const MergedReports& merged) {
 }
 
 // The first of the files that an output would replace, or null when none would: an output never replaces
-// a file named for merging, however the two are spelled.
+// a file named for merging, however the two are spelled. Each file's identity costs opening it, so it is
+// taken once, into `identities`, when the first output that exists needs it (a merge run again under the
+// same -o finds its table, page and workbook there), and not at all when no output exists.
 const std::wstring* FileThatOutputReplaces(const std::vector<std::wstring>& files,
                                            const std::vector<std::wstring>& keys,
+                                           std::vector<FileIdentity>& identities,
                                            const FileIdentity& output) {
+  if (output.Exists() && identities.size() != files.size()) {
+    identities.clear();
+    identities.reserve(files.size());
+    for (const std::wstring& file : files) {
+      identities.emplace_back(file);
+    }
+  }
   for (std::size_t i = 0; i < files.size(); ++i) {
-    if (output.Exists() ? output.SameFileAs(FileIdentity(files[i])) : keys[i] == output.FullPath()) {
+    if (output.Exists() ? output.SameFileAs(identities[i]) : keys[i] == output.FullPath()) {
       return &files[i];
     }
   }
@@ -311,14 +321,16 @@ int MergeOrThrow(const MergeOptions& options, const std::function<void(const std
                                   : DefaultOutputPath(!firstFolder.empty() ? firstFolder : firstFileFolder);
   const std::wstring page = OverviewPagePath(output), workbook = WorkbookPath(output);
   // Each output is first written beside its name as NAME.partial, which must not be a file to merge either.
+  std::vector<FileIdentity> identities;
   for (const std::wstring& name :
        {output, page, workbook, output + kPartialSuffix, page + kPartialSuffix, workbook + kPartialSuffix}) {
-    if (const std::wstring* replaced = FileThatOutputReplaces(files, keys, FileIdentity(name))) {
+    if (const std::wstring* replaced = FileThatOutputReplaces(files, keys, identities, FileIdentity(name))) {
       say(L"輸出檔會取代要合併的檔案 " + *replaced + L"，請用 -o 指定另一個檔名。");
       return kMergeFailed;
     }
   }
   keys = std::vector<std::wstring>();
+  identities = std::vector<FileIdentity>();
 
   MergedReports merged;
   std::vector<std::wstring> ambiguousNames;

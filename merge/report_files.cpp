@@ -158,7 +158,7 @@ WholeFileWriter::~WholeFileWriter() {
   }
 }
 
-bool WholeFileWriter::Write(const std::string& bytes) {
+bool WholeFileWriter::Write(std::string_view bytes) {
   std::size_t done = 0;
   while (!failed_ && done < bytes.size()) {
     DWORD written = 0;

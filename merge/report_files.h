@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // `name` in `folder`, with one separator between them (none added after a folder that ends in one, such
@@ -87,7 +88,7 @@ class WholeFileWriter {
   WholeFileWriter& operator=(const WholeFileWriter&) = delete;
 
   // False once any write has failed (or the file could not be created); later writes then do nothing.
-  bool Write(const std::string& bytes);
+  bool Write(std::string_view bytes);
   bool Commit();
 
  private:

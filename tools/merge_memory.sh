@@ -8,7 +8,9 @@
 # README.md) and real copies of them (not hard links) under other computer names, as build/bench/reports/
 # setK: a number of reports is the first sets. The runs take a fresh Wine prefix, build/bench/memory or
 # BENCH_PREFIX. For each it prints the whole process's time and its peak
-# resident size (VmHWM, sampled every 0.1 s from /proc), the merger's exit code and the page's size.
+# resident size (VmHWM, sampled every 0.1 s from /proc), the merger's exit code and the page's size. With
+# BEFORE_MERGER naming another build of the merger (one from an earlier commit), each number of reports
+# runs that one first, in the same way, so that both stand beside the same bare read.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -70,6 +72,11 @@ for size in "${sizes[@]}"; do
   for ((k = 0; k < (size + 9999) / 10000; k++)); do
     folders+=("Z:$(realpath "$copies/set$k" | tr / '\\')")
   done
+  if [[ -n ${BEFORE_MERGER:-} ]]; then
+    rm -f "$WINEPREFIX"/drive_c/merged.*
+    echo "$size reports: merger before $(measure vestigia-merge.exe "$BEFORE_MERGER" -o 'C:\merged.csv' \
+      "${folders[@]}")"
+  fi
   rm -f "$WINEPREFIX"/drive_c/merged.*
   echo "$size reports: merger $(measure vestigia-merge.exe "$merger" -o 'C:\merged.csv' "${folders[@]}")," \
     "page $(stat -c %s "$WINEPREFIX/drive_c/merged.html" 2>/dev/null || echo none) bytes"

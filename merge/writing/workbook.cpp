@@ -69,17 +69,20 @@ constexpr ColumnLayout kColumnLayouts[] = {
 };
 static_assert(std::size(kColumnLayouts) == kTableColumnCount, "a layout per column");
 
-std::string Number(std::uint64_t value) {
-  char reversed[24];
-  int digits = 0;
+// Appends the decimal digits of `value` in one piece: this runs for every cell of every row.
+void AppendNumber(std::uint64_t value, std::string& text) {
+  char digits[24];
+  char* first = digits + sizeof digits;
   do {
-    reversed[digits++] = static_cast<char>('0' + value % 10);
+    *--first = static_cast<char>('0' + value % 10);
     value /= 10;
   } while (value > 0);
+  text.append(first, static_cast<std::size_t>(digits + sizeof digits - first));
+}
+
+std::string Number(std::uint64_t value) {
   std::string text;
-  while (digits > 0) {
-    text += reversed[--digits];
-  }
+  AppendNumber(value, text);
   return text;
 }
 
@@ -322,23 +325,37 @@ void TableWorkbook::AppendRow(const TableRow& cells, bool header) {
     xml_ += "<c r=\"";
     xml_ += kColumnLetters[column];
     xml_ += row;
+    LastCell& last = lastCells_[static_cast<std::size_t>(column)];
+    if (!header && text.data() == last.data && text.size() == last.size) {
+      xml_ += last.rest;
+      textCells_ += last.text ? 1 : 0;
+      continue;
+    }
+    const std::size_t restBegin = xml_.size();
     const CellStyle style = header ? kHeaderStyle : kColumnLayouts[column].style;
-    if (style != kTextStyle && style != kHeaderStyle && SpreadsheetTime(text, serial)) {
+    const bool time = style != kTextStyle && style != kHeaderStyle && SpreadsheetTime(text, serial);
+    if (time) {
       xml_ += "\" s=\"";
       xml_ += static_cast<char>('0' + style);
       xml_ += "\"><v>";
       xml_ += serial;
       xml_ += "</v></c>";
-      continue;
+    } else {
+      TextId id = sharedTexts_.Find(text);
+      id = id != kNoText ? id : sharedTexts_.Add(text);
+      ++textCells_;
+      xml_ += "\" s=\"";
+      xml_ += static_cast<char>('0' + (header ? kHeaderStyle : kTextStyle));
+      xml_ += "\" t=\"s\"><v>";
+      AppendNumber(id - 1, xml_);
+      xml_ += "</v></c>";
     }
-    TextId id = sharedTexts_.Find(text);
-    id = id != kNoText ? id : sharedTexts_.Add(text);
-    ++textCells_;
-    xml_ += "\" s=\"";
-    xml_ += static_cast<char>('0' + (header ? kHeaderStyle : kTextStyle));
-    xml_ += "\" t=\"s\"><v>";
-    xml_ += Number(id - 1);
-    xml_ += "</v></c>";
+    if (!header) {
+      last.rest.assign(xml_, restBegin, std::string::npos);
+      last.data = text.data();
+      last.size = text.size();
+      last.text = !time;
+    }
   }
   xml_ += "</row>";
   Flush(false);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -49,6 +50,16 @@ class TableWorkbook {
   std::size_t sheetRows_;  // rows of the current sheet so far, its header included
   TextIndex sharedTexts_;  // a text's place in the shared texts is its id less one
   std::uint64_t textCells_;
+  // Per column, the last cell of a row written and its XML after the cell's reference. The rows of one
+  // report give their computer, user, report time, kind and file as the very same views (whose texts stay
+  // as they are until Commit), so such a cell is written again without being looked up or converted.
+  struct LastCell {
+    const wchar_t* data = nullptr;
+    std::size_t size = 0;
+    bool text = false;  // a shared-text cell rather than a time
+    std::string rest;
+  };
+  std::array<LastCell, kTableColumnCount> lastCells_;
   std::string xml_;
   bool ok_;
 };

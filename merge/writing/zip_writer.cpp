@@ -41,16 +41,82 @@ void Put32(std::string& out, std::uint64_t value) {
 }  // namespace
 
 ZipWriter::ZipWriter(const std::wstring& path)
-    : file_(path), stream_(), streamReady_(false), inEntry_(false), failed_(false), written_(0) {
+    : file_(path),
+      stream_(),
+      streamReady_(false),
+      inEntry_(false),
+      failed_(false),
+      written_(0),
+      handedFlush_(Z_NO_FLUSH),
+      handedFailed_(false),
+      stopping_(false),
+      pieceHanded_(false),
+      pieceReady_(nullptr),
+      pieceFinished_(nullptr),
+      thread_(nullptr) {
   streamReady_ =
       deflateInit2(&stream_, kCompressionLevel, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK;
   failed_ = !streamReady_;
   deflated_.resize(kDeflatedBytes);
+  pieceReady_ = CreateSemaphoreW(nullptr, 0, 1, nullptr);
+  pieceFinished_ = CreateSemaphoreW(nullptr, 0, 1, nullptr);
+  if (pieceReady_ && pieceFinished_) {
+    thread_ = CreateThread(nullptr, 0, DeflateThread, this, 0, nullptr);
+  }
 }
 
 ZipWriter::~ZipWriter() {
+  if (thread_) {
+    WaitForPiece();
+    stopping_ = true;
+    ReleaseSemaphore(pieceReady_, 1, nullptr);
+    WaitForSingleObject(thread_, INFINITE);
+    CloseHandle(thread_);
+  }
+  for (const HANDLE semaphore : {pieceReady_, pieceFinished_}) {
+    if (semaphore) {
+      CloseHandle(semaphore);
+    }
+  }
   if (streamReady_) {
     deflateEnd(&stream_);
+  }
+}
+
+DWORD WINAPI ZipWriter::DeflateThread(void* writer) {
+  ZipWriter& self = *static_cast<ZipWriter*>(writer);
+  for (;;) {
+    WaitForSingleObject(self.pieceReady_, INFINITE);
+    if (self.stopping_) {
+      return 0;
+    }
+    self.handedFailed_ = !self.DeflateHanded();
+    ReleaseSemaphore(self.pieceFinished_, 1, nullptr);
+  }
+}
+
+bool ZipWriter::Hand(int flush) {
+  WaitForPiece();
+  if (failed_) {
+    return false;
+  }
+  handed_.swap(pending_);
+  pending_.clear();
+  handedFlush_ = flush;
+  if (!thread_) {
+    failed_ = !DeflateHanded();
+    return !failed_;
+  }
+  pieceHanded_ = true;
+  ReleaseSemaphore(pieceReady_, 1, nullptr);
+  return true;
+}
+
+void ZipWriter::WaitForPiece() {
+  if (pieceHanded_) {
+    WaitForSingleObject(pieceFinished_, INFINITE);
+    pieceHanded_ = false;
+    failed_ = failed_ || handedFailed_;
   }
 }
 
@@ -87,42 +153,41 @@ bool ZipWriter::Append(std::string_view bytes) {
     failed_ = true;
     return false;
   }
-  Entry& entry = entries_.back();
-  // crc32() takes at most a uInt of bytes a call.
-  for (std::size_t done = 0; done < bytes.size();) {
-    const std::size_t piece = bytes.size() - done < kPendingBytes ? bytes.size() - done : kPendingBytes;
-    entry.crc = static_cast<std::uint32_t>(
-        crc32(entry.crc, reinterpret_cast<const Bytef*>(bytes.data() + done), static_cast<uInt>(piece)));
-    done += piece;
-  }
-  entry.size += bytes.size();
   pending_.append(bytes);
-  return pending_.size() < kPendingBytes || Deflate(Z_NO_FLUSH);
+  return pending_.size() < kPendingBytes || Hand(Z_NO_FLUSH);
 }
 
-bool ZipWriter::Deflate(int flush) {
-  stream_.next_in = reinterpret_cast<Bytef*>(pending_.empty() ? nullptr : &pending_[0]);
-  stream_.avail_in = static_cast<uInt>(pending_.size());
+bool ZipWriter::DeflateHanded() {
+  Entry& entry = entries_.back();
+  // crc32() takes at most a uInt of bytes a call; the pieces are far smaller.
+  entry.crc = static_cast<std::uint32_t>(
+      crc32(entry.crc, reinterpret_cast<const Bytef*>(handed_.data()), static_cast<uInt>(handed_.size())));
+  entry.size += handed_.size();
+  stream_.next_in = reinterpret_cast<Bytef*>(handed_.empty() ? nullptr : &handed_[0]);
+  stream_.avail_in = static_cast<uInt>(handed_.size());
   int result = Z_OK;
   do {
     stream_.next_out = reinterpret_cast<Bytef*>(&deflated_[0]);
     stream_.avail_out = static_cast<uInt>(deflated_.size());
-    result = deflate(&stream_, flush);
+    result = deflate(&stream_, handedFlush_);
     const std::size_t produced = deflated_.size() - stream_.avail_out;
-    entries_.back().compressedSize += produced;
-    if (result == Z_STREAM_ERROR || !Write(deflated_.substr(0, produced))) {
-      failed_ = true;
+    entry.compressedSize += produced;
+    written_ += produced;
+    if (result == Z_STREAM_ERROR || !file_.Write(std::string_view(deflated_).substr(0, produced))) {
       return false;
     }
-  } while (stream_.avail_in > 0 || (flush == Z_FINISH && result != Z_STREAM_END));
-  pending_.clear();
+  } while (stream_.avail_in > 0 || (handedFlush_ == Z_FINISH && result != Z_STREAM_END));
   return true;
 }
 
 bool ZipWriter::EndEntry() {
   inEntry_ = false;
-  if (failed_ || !Deflate(Z_FINISH)) {
+  if (failed_ || !Hand(Z_FINISH)) {
     failed_ = true;
+    return false;
+  }
+  WaitForPiece();
+  if (failed_) {
     return false;
   }
   const Entry& entry = entries_.back();
@@ -180,7 +245,7 @@ bool ZipWriter::Commit() {
   return Write(directory) && file_.Commit();
 }
 
-bool ZipWriter::Write(const std::string& bytes) {
+bool ZipWriter::Write(std::string_view bytes) {
   written_ += bytes.size();
   failed_ = failed_ || !file_.Write(bytes);
   return !failed_;

@@ -16,6 +16,9 @@
 // directory. Every entry carries the same fixed time (1980-01-01 00:00, the format's first), so the same
 // entries give the same bytes. Without the format's 64-bit extension: an entry, or the whole file, that
 // would pass 4 GB fails the file instead of corrupting it.
+// Deflating takes about as long as making the bytes deflated, so it runs on a thread of its own: a piece
+// of an entry's bytes is checksummed, deflated and written there while the caller makes the next one. That
+// thread allocates nothing. Where no thread can be started, the caller's thread does the work.
 class ZipWriter {
  public:
   explicit ZipWriter(const std::wstring& path);
@@ -41,9 +44,15 @@ class ZipWriter {
   };
 
   bool EndEntry();
-  // Deflates what `pending_` holds, with `flush` as zlib's deflate() takes it.
-  bool Deflate(int flush);
-  bool Write(const std::string& bytes);
+  // Hands what `pending_` holds to the deflating thread, with `flush` as zlib's deflate() takes it, once
+  // that thread has finished the piece before; false when any piece so far has failed.
+  bool Hand(int flush);
+  // Waits until the deflating thread has finished the piece it was handed, if any.
+  void WaitForPiece();
+  // The deflating thread's work on `handed_`: CRC, sizes, deflated bytes written. False when a write fails.
+  bool DeflateHanded();
+  static DWORD WINAPI DeflateThread(void* writer);
+  bool Write(std::string_view bytes);
 
   WholeFileWriter file_;
   z_stream stream_;
@@ -54,4 +63,14 @@ class ZipWriter {
   std::vector<Entry> entries_;
   std::string pending_;
   std::string deflated_;
+  // Shared with the deflating thread, which touches them, `stream_`, `entries_.back()`, `file_` and
+  // `written_` only between a piece handed and WaitForPiece(): the semaphores order every access.
+  std::string handed_;
+  int handedFlush_;
+  bool handedFailed_;
+  bool stopping_;
+  bool pieceHanded_;
+  HANDLE pieceReady_;     // released for each piece handed, and once to stop
+  HANDLE pieceFinished_;  // released by the deflating thread after each piece
+  HANDLE thread_;
 };
