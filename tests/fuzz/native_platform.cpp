@@ -122,7 +122,7 @@ WholeFileWriter::~WholeFileWriter() {
   Files().erase(partialPath_);
 }
 
-bool WholeFileWriter::Write(const std::string& bytes) {
+bool WholeFileWriter::Write(std::string_view bytes) {
   Files()[partialPath_] += bytes;
   return !failed_;
 }
