@@ -2,8 +2,8 @@
 // stands in for, and what the native run therefore does not see:
 // - the code page's recognition and decoding: only UTF-8 (65001, strict, as MB_ERR_INVALID_CHARS decodes)
 //   and Western European (1252) reports are recognised, the one multi-byte and the one single-byte way the
-//   reader reads; the East Asian code pages and Windows' own converter are seen only by the replay under
-//   Wine;
+//   reader reads; the East Asian code pages and Windows' own converter are seen only by the merger's
+//   cases under Wine;
 // - a literal read back in 1252: every unit outside ASCII becomes '?', as Windows writes the report's
 //   Chinese labels there;
 // - files: WholeFileWriter keeps the bytes in memory, by path; the other file functions are not fuzzed.

@@ -278,65 +278,11 @@ TEST(Run, EveryFailedAllocationEndsTheRunInOrderAndFreesEverything) {
   EXPECT_EQ(LoadLibraryW(L"libplanted_marker.dll"), nullptr);
 }
 
-// The page is built whole after the table is written, the workbook after the page: any allocation of either
-// that fails leaves what was written before it in place and fails the run (exit 2) with that output not
-// written, and the summary says so.
-TEST(Merge, AnOutputThatRunsOutOfMemoryFailsAloneAndKeepsWhatCameBefore) {
-  const std::filesystem::path folder = std::filesystem::temp_directory_path() / "page_memory";
-  std::filesystem::remove_all(folder);
-  std::filesystem::create_directories(folder / "reports");
-  // A report as Windows 10 writes it where UTF-8 is the system's code page.
-  std::ofstream(folder / "reports" / "202601020304-jdoe-PC-01.txt", std::ios::binary)
-      << u8"本機曾使用過 USB 大量存取裝置記錄:\r\n\r\n以下為不完整記錄:\r\n\r\n"
-         u8"裝置名稱: Disk&Ven_A&Prod_B&Rev_1\r\n最後使用: 2024/05/06  07:08:09\r\n\r\n";
-  const std::filesystem::path table = folder / "merged.csv", page = folder / "merged.html",
-                              book = folder / "merged.xlsx";
-  MergeOptions options;
-  options.inputs = {(folder / "reports").wstring()};
-  options.output = table.wstring();
-  const struct {
-    const wchar_t* armedAfter;  // the summary's line after which allocations fail
-    std::filesystem::path output;
-    std::wstring notWritten;
-  } outputs[] = {{L"已合併 1 份報告。", page, L"無法寫出概況頁（表格已寫出）：" + page.wstring()},
-                 {L"概況頁：", book, L"無法寫出活頁簿（表格與概況頁已寫出）：" + book.wstring()}};
-  for (const auto& output : outputs) {
-    long failing = 1;
-    for (;; ++failing) {
-      for (const std::filesystem::path& written : {table, page, book}) {
-        std::filesystem::remove(written);
-      }
-      std::vector<std::wstring> said;
-      // Once the line has been said, the failing-th allocation fails.
-      const int exitCode = MergeReports(options, [&said, &output, failing](const std::wstring& line) {
-        ArmThrowing(0);
-        said.push_back(line);
-        if (line.rfind(output.armedAfter, 0) == 0) {
-          ArmThrowing(failing);
-        }
-      });
-      ArmThrowing(0);
-      ASSERT_FALSE(said.empty());
-      ASSERT_EQ(said[0], L"已合併 1 份報告。表格共 1 列：" + table.wstring());
-      ASSERT_TRUE(std::filesystem::exists(table)) << failing;
-      if (exitCode == kMergeAllMerged) {
-        break;
-      }
-      ASSERT_EQ(exitCode, kMergeFailed) << failing;
-      EXPECT_FALSE(std::filesystem::exists(output.output)) << failing;
-      EXPECT_FALSE(std::filesystem::exists(output.output.wstring() + L".partial")) << failing;
-      EXPECT_EQ(said.back(), output.notWritten) << failing;
-    }
-    EXPECT_GT(failing, 10) << output.output << " was written with fewer allocations than it takes";
-    EXPECT_TRUE(std::filesystem::exists(output.output));
-  }
-  std::filesystem::remove_all(folder);
-}
-
 // Fails each allocation of a whole merge in turn (finding the files, reading them, the summary, the table,
 // the page, the workbook): the merge either succeeds as it does with memory to spare or ends with exit code
 // 2 and a line that says why; whatever output exists is the whole one, no partial file is left, and the
-// merge frees all it allocated.
+// merge frees all it allocated. A page or a workbook that runs out of memory fails alone: what was written
+// before it stays.
 TEST(Merge, EveryFailedAllocationEndsTheMergeCleanly) {
   const std::filesystem::path folder = std::filesystem::temp_directory_path() / "merge_memory";
   std::filesystem::remove_all(folder);
@@ -386,9 +332,13 @@ TEST(Merge, EveryFailedAllocationEndsTheMergeCleanly) {
     const int exitCode = Merge(failing).first;
     if (exitCode == kMergeFailed) {
       ASSERT_FALSE(said.empty()) << failing;
-      EXPECT_NE(std::find(std::begin(failures), std::end(failures), said.back()), std::end(failures))
-          << failing;
+      const auto failure = std::find(std::begin(failures), std::end(failures), said.back());
+      EXPECT_NE(failure, std::end(failures)) << failing;
       failuresSaid.push_back(said.back());
+      // The page's failure keeps the table, the workbook's the table and the page.
+      for (auto kept = std::begin(failures) + 1; kept <= failure && kept != std::end(failures); ++kept) {
+        EXPECT_TRUE(std::filesystem::exists(outputs[kept - std::begin(failures) - 1])) << failing;
+      }
     } else {
       EXPECT_EQ(exitCode, spareExit) << failing;
       EXPECT_EQ(said, spareSaid) << failing;

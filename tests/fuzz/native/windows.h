@@ -14,7 +14,7 @@ inline int CloseHandle(HANDLE) {
 
 // The ZIP writer deflates on a thread of its own where it can make one. Natively no semaphore is made, so
 // it deflates on the caller's thread, the way it does where Windows gives it no thread: the functions below
-// are never reached with a handle. The replay under Wine runs the threaded path.
+// are never reached with a handle. The merger's cases under Wine run the threaded path.
 inline HANDLE CreateSemaphoreW(void*, long, long, const wchar_t*) {
   return nullptr;
 }
