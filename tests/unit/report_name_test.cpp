@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "merge/merge_command.h"
-#include "merge/reading/report_decoding.h"
 #include "merge/reading/report_name.h"
 #include "merge/reading/report_reader.h"
 #include "merge/writing/merged_table.h"
@@ -99,13 +98,9 @@ TEST(ReportReader, TimeTextOnlyInTheProgramsOwnForm) {
       {L"2005/01/02  20:34:56", L"2005-01-02 20:34:56"}, {L"30827/12/31  23:59:59", L"30827-12-31 23:59:59"},
       {L"1601/01/01  00:00:00", L"1601-01-01 00:00:00"}, {L"2024/02/29  10:00:00", L"2024-02-29 10:00:00"},
       {L"2000/02/29  10:00:00", L"2000-02-29 10:00:00"}, {L"", L""},
-      {L"2023/02/31  10:00:00", nullptr, kImpossible},   {L"2023/04/31  10:00:00", nullptr, kImpossible},
-      {L"2100/02/29  10:00:00", nullptr, kImpossible},   {L"99999/01/01  10:00:00", nullptr, kImpossible},
-      {L"30828/01/01  00:00:00", nullptr, kImpossible},  {L"1600/12/31  23:59:59", nullptr, kImpossible},
-      {L"999/01/02  20:34:56", nullptr, kImpossible},  // as the format writes a three-digit year
-      {L"2005/13/02  20:34:56", nullptr, kImpossible},   {L"2005/00/02  20:34:56", nullptr, kImpossible},
-      {L"2005/01/00  20:34:56", nullptr, kImpossible},   {L"2005/01/02  24:00:00", nullptr, kImpossible},
-      {L"2005/01/02  23:60:00", nullptr, kImpossible},   {L"2005/01/02  23:59:60", nullptr, kImpossible},
+      // Beside those in the merger's case impossible_times: the limits of each number.
+      {L"30828/01/01  00:00:00", nullptr, kImpossible},  {L"999/01/02  20:34:56", nullptr, kImpossible},
+      {L"2005/00/02  20:34:56", nullptr, kImpossible},   {L"2005/01/00  20:34:56", nullptr, kImpossible},
       {L"2005/01/02 20:34:56", nullptr, kMisfit},    // one blank
       {L"2005/1/02  20:34:56", nullptr, kMisfit},    // a month without its zero
       {L"02005/01/02  20:34:56", nullptr, kMisfit},  // a year with one
@@ -125,70 +120,6 @@ TEST(ReportReader, TimeTextOnlyInTheProgramsOwnForm) {
       EXPECT_EQ(reading.outcome, c.refused) << c.time;
       EXPECT_EQ(reading.line, 6) << c.time;
       EXPECT_TRUE(reading.content.records.empty()) << c.time;
-    }
-  }
-}
-
-// A time line stays a time line whatever its numbers, also where every label reads back alike (a single-byte
-// code page) and a name or a description before it could otherwise take it in; a line inside a description
-// that only looks like a time line stays the description's.
-TEST(ReportReader, ImpossibleTimeIsRefusedNotReadIntoAName) {
-  const std::wstring record = std::wstring(kDriverLabel) + L"K\r\n" + kDeviceNameLabel + L"N\r\n" +
-                              kDeviceTypeLabel + L"T\r\n",
-                     incomplete = std::wstring(kReportIncompleteHeader) + L"\r\n\r\n";
-  constexpr auto kImpossible = ReportReading::kNoSuchTime;
-  struct Outcome {
-    ReportReading::Outcome outcome;
-    int line;  // of a refusal
-  };
-  const struct {
-    std::wstring records;  // after the header and its empty line
-    Outcome utf8, singleByte;
-    const wchar_t* description = L"";  // of the first record, when read from UTF-8
-  } cases[] = {
-      {record + kFirstUsedLabel + L"2023/02/31  10:00:00\r\n" + kLastUsedLabel +
-           L"2023/03/01  10:00:00\r\n\r\n" + incomplete,
-       {kImpossible, 6},
-       {kImpossible, 6}},
-      {record + kFirstUsedLabel + L"\r\n" + kLastUsedLabel + L"2023/03/01  24:00:00\r\n\r\n" + incomplete,
-       {kImpossible, 7},
-       {kImpossible, 7}},
-      {record + L"T2\r\n" + kFirstUsedLabel + L"1600/12/31  10:00:00\r\n" + kLastUsedLabel + L"\r\n\r\n" +
-           incomplete,
-       {kImpossible, 7},
-       {kImpossible, 7}},
-      {incomplete + record + kFirstUsedLabel + L"2100/02/29  00:00:00\r\n\r\n",
-       {kImpossible, 8},
-       {kImpossible, 8}},
-      {incomplete + kDeviceNameLabel + L"K\r\n" + kLastUsedLabel + L"2023/02/29  00:00:00\r\n\r\n",
-       {kImpossible, 6},
-       {kImpossible, 6}},
-      // Where the labels read alike, the line "T" may also go on the name, and the time-like line be the
-      // description: two readings.
-      {record + kFirstUsedLabel + L"2023/02/31  10:00:00\r\n" + kFirstUsedLabel +
-           L"2023/03/01  10:00:00\r\n" + kLastUsedLabel + L"2023/03/02  10:00:00\r\n\r\n" + incomplete,
-       {ReportReading::kRead, 0},
-       {ReportReading::kAmbiguous, 5},
-       L"T\r\n首次使用: 2023/02/31  10:00:00"},
-  };
-  for (const unsigned codePage : {65001u, 1252u}) {
-    const ReportReader reader([codePage](const wchar_t* literal) { return ReadBack(codePage, literal); });
-    for (const auto& c : cases) {
-      std::wstring text = std::wstring(kReportHeader) + L"\r\n\r\n" + c.records;
-      for (wchar_t& unit : text) {
-        unit = codePage == 1252 && unit > 0x7F ? L'?' : unit;
-      }
-      const Outcome& expected = codePage == 1252 ? c.singleByte : c.utf8;
-      ReportReading reading;
-      reader.Read(text, reading);
-      EXPECT_EQ(reading.outcome, expected.outcome) << codePage << ": " << text;
-      if (expected.outcome != ReportReading::kRead) {
-        EXPECT_EQ(reading.line, expected.line) << codePage << ": " << text;
-      } else {
-        ASSERT_EQ(reading.content.records.size(), 1u) << text;
-        EXPECT_EQ(reading.content.Field(reading.content.records[0], ReportField::kDescription),
-                  c.description);
-      }
     }
   }
 }
