@@ -2,7 +2,8 @@
 """make_seeds.py FOLDER: writes into FOLDER (emptied first) the fuzz inputs that the cases give, each a report
 file's name, LF, then its bytes. From each merge case, every file that its `files` line lays down (as
 tests/run_merge.py lays them down). From each case of the program, the report it expects, written as the
-program writes it in UTF-8, in code page 1252 and in code page 950, under a report's name."""
+program writes it in UTF-8 and in code page 1252 (the code pages that the native build reads), under a
+report's name."""
 
 import pathlib, shutil, sys, tempfile
 
@@ -27,7 +28,7 @@ def main(folder):
         if not (case / "expected.txt").is_file():
             continue
         text = (case / "expected.txt").read_bytes().decode("utf-8", "surrogateescape").replace("\n", "\r\n")
-        for codec in ("utf-8", "cp1252", "cp950"):
+        for codec in ("utf-8", "cp1252"):
             report = text.encode(codec, "replace") if codec != "utf-8" else text.encode(codec, "surrogateescape")
             (folder / ("case_%s_%s" % (case.name, codec))).write_bytes(b"202601051200-user-PC.txt\n" + report)
 

@@ -4,7 +4,6 @@
 #include <cwchar>
 #include <iterator>
 #include <map>
-#include <memory>
 #include <vector>
 
 #include "merge/reading/report_name.h"
@@ -67,20 +66,11 @@ std::string Narrow(std::wstring_view text) {
   return ascii;
 }
 
-const ReportLine* LinesOf(RecordKind kind, std::size_t& count) {
-  switch (kind) {
-    case RecordKind::kBothViews:
-      count = std::size(kBothViewsLines);
-      return kBothViewsLines;
-    case RecordKind::kNoInterface:
-      count = std::size(kNoInterfaceLines);
-      return kNoInterfaceLines;
-    case RecordKind::kNoDeviceKey:
-      break;
-  }
-  count = std::size(kNoDeviceKeyLines);
-  return kNoDeviceKeyLines;
-}
+// The lines of a record of each kind, in the order of RecordKind.
+const std::pair<const ReportLine*, std::size_t> kRecordLines[] = {
+    {kBothViewsLines, std::size(kBothViewsLines)},
+    {kNoInterfaceLines, std::size(kNoInterfaceLines)},
+    {kNoDeviceKeyLines, std::size(kNoDeviceKeyLines)}};
 
 // Table time text "YYYY-MM-DD hh:mm:ss" in the report's own form, or empty when it is not table time text
 // of a moment that a registry time can hold: a year from 1601 to 30827, a day that its month has.
@@ -111,8 +101,7 @@ std::wstring ReportTimeOf(std::wstring_view time) {
 std::string CheckRecords(const std::wstring& text, unsigned codePage, const ReportContent& content) {
   const std::wstring lineEnd = kReportLineEnd;
   for (const ReportRecord& record : content.records) {
-    std::size_t count = 0;
-    const ReportLine* lines = LinesOf(record.kind, count);
+    const auto [lines, count] = kRecordLines[static_cast<std::size_t>(record.kind)];
     for (std::size_t i = 0; i < count; ++i) {
       const ReportField field = lines[i].field;
       const std::wstring_view value = content.Field(record, field);
@@ -170,13 +159,9 @@ std::string CheckRows(const std::vector<TableRow>& rows, const std::wstring& fil
 }
 
 // What a browser must never meet in the page's source: a control character but tab, LF and CR.
-bool IsRawControl(wchar_t unit) {
-  return (unit < 0x20 && unit != L'\t' && unit != L'\n' && unit != L'\r') || (unit >= 0x7F && unit <= 0x9F);
-}
-
 std::string CheckPage(const std::wstring& page) {
   for (const wchar_t unit : page) {
-    if (IsRawControl(unit)) {
+    if ((unit < 0x20 && unit != L'\t' && unit != L'\n' && unit != L'\r') || (unit >= 0x7F && unit <= 0x9F)) {
       return "a raw control character in the page: " + std::to_string(static_cast<unsigned>(unit));
     }
   }
@@ -201,7 +186,7 @@ std::string CheckWorkbook(const std::vector<TableRow>& rows) {
       }
     }
   }
-  return WorkbookBytes(rows, kSheetRows).empty() ? "the workbook was not written" : "";
+  return WriteWorkbook(rows, kSheetRows) ? "" : "the workbook was not written";
 }
 
 }  // namespace
@@ -214,29 +199,15 @@ std::string CheckMergeInput(const std::uint8_t* data, std::size_t size) {
 
   ReportName name;
   const NameReading nameReading = ParseReportName(fileName, name);
-  if (nameReading == NameReading::kReportName) {
-    const std::wstring extension = kReportNameExtension;
-    const std::wstring rebuilt = name.stamp + kReportNameSeparator + name.user + kReportNameSeparator +
-                                 name.computer + fileName.substr(fileName.size() - extension.size());
-    if (rebuilt != fileName || name.user.empty() || name.computer.empty() || name.computer.size() > 15 ||
-        name.time.size() != 16) {
-      return "a name that does not read back as its parts: " + Narrow(fileName);
-    }
-  }
-
   // A reader per code page, made once, as the merger makes them.
-  static std::map<unsigned, std::unique_ptr<ReportReader>> readers;
+  static std::map<unsigned, ReportReader> readers;
   static ReportReading reading;
   const ReportContent* content = nullptr;
   std::wstring text;
   const unsigned codePage = nameReading == NameReading::kReportName ? ReportCodePage(bytes) : 0;
   if (codePage != 0 && DecodeReportText(bytes, codePage, text)) {
-    std::unique_ptr<ReportReader>& reader = readers[codePage];
-    if (!reader) {
-      reader = std::make_unique<ReportReader>(
-          [codePage](const wchar_t* literal) { return LiteralAsRead(codePage, literal); });
-    }
-    reader->Read(text, reading);
+    const auto read = [codePage](const wchar_t* literal) { return LiteralAsRead(codePage, literal); };
+    readers.try_emplace(codePage, read).first->second.Read(text, reading);
     if (reading.outcome == ReportReading::kRead) {
       content = &reading.content;
       if (std::string fault = CheckRecords(text, codePage, *content); !fault.empty()) {
@@ -255,12 +226,11 @@ std::string CheckMergeInput(const std::uint8_t* data, std::size_t size) {
   merged.Order(false);
   std::vector<TableRow> rows;
   ForEachTableRow(merged, [&rows](const TableRow& row) { rows.push_back(row); });
-  std::string fault = CheckRows(rows, fileName, name, content);
-  if (fault.empty()) {
-    fault = CheckPage(OverviewPage(merged, notMerged, L"2020-01-01"));
+  if (std::string fault = CheckRows(rows, fileName, name, content); !fault.empty()) {
+    return fault;
   }
-  if (fault.empty()) {
-    fault = CheckWorkbook(rows);
+  if (std::string fault = CheckPage(OverviewPage(merged, notMerged, L"2020-01-01")); !fault.empty()) {
+    return fault;
   }
-  return fault;
+  return CheckWorkbook(rows);
 }

@@ -22,6 +22,6 @@ std::wstring Utf16Units(const std::string& bytes, bool* invalid = nullptr);
 unsigned ReportCodePage(const std::string& bytes);
 bool DecodeReportText(const std::string& bytes, unsigned codePage, std::wstring& text);
 std::wstring LiteralAsRead(unsigned codePage, const wchar_t* literal);
-// The workbook that TableWorkbook writes for these rows (it adds the header itself), as its file's bytes;
-// empty when it was not written.
-std::string WorkbookBytes(const std::vector<TableRow>& rows, std::size_t maxSheetRows);
+// Writes the workbook of these rows (TableWorkbook adds the header itself) where nothing is kept; false when
+// it could not be written.
+bool WriteWorkbook(const std::vector<TableRow>& rows, std::size_t maxSheetRows);

@@ -76,6 +76,17 @@ namespace {
 const std::wstring kHeader = L"本機曾使用過 USB 大量存取裝置記錄:\r\n\r\n",
                    kHeader2 = L"以下為不完整記錄:\r\n\r\n";
 
+// Composes into `buffer` the report of a store that holds one entry without device key, named `name` and last
+// used at `time`.
+void ComposeOneEntry(wchar_t* buffer, const std::wstring& name, const std::wstring& time) {
+  DeviceHistory store{DeviceHistory::Unscanned{}};
+  store.interfaces = new InterfaceRecord[1]{{0, std::wcscpy(new wchar_t[name.size() + 1], name.c_str()),
+                                             std::wcscpy(new wchar_t[time.size() + 1], time.c_str())}};
+  store.interfaceCount = 1;
+  store.ComposeReport(buffer);
+  store.Release();
+}
+
 // The text holds at most kReportTextUnits - 1 units. Composition appends a header or a whole record at a
 // time after what the buffer holds, and stops before the first that does not fit; the guard stays intact.
 TEST(Compose, StopsBeforeTheFirstPieceThatDoesNotFit) {
@@ -91,12 +102,7 @@ TEST(Compose, StopsBeforeTheFirstPieceThatDoesNotFit) {
     std::fill(buffer.begin(), buffer.end(), L'\xFEFE');
     std::fill(buffer.begin(), buffer.begin() + prefill, L'x');
     buffer[prefill] = L'\0';
-    DeviceHistory store{DeviceHistory::Unscanned{}};
-    store.interfaces =
-        new InterfaceRecord[1]{{0, std::wcscpy(new wchar_t[2], L"Z"), std::wcscpy(new wchar_t[2], L"2")}};
-    store.interfaceCount = 1;
-    store.ComposeReport(buffer.data());
-    store.Release();
+    ComposeOneEntry(buffer.data(), L"Z", L"2");
     EXPECT_EQ(std::wstring(buffer.data()), std::wstring(prefill, L'x') + c.appended) << c.spareUnits;
     EXPECT_EQ(std::count(buffer.end() - 64, buffer.end(), L'\xFEFE'), 64) << c.spareUnits;
   }
@@ -120,13 +126,7 @@ TEST(Compose, ValuesStayOnTheirLine) {
   std::vector<wchar_t> buffer(kReportTextUnits);
   for (const auto& c : cases) {
     buffer[0] = L'\0';
-    DeviceHistory store{DeviceHistory::Unscanned{}};
-    store.interfaces =
-        new InterfaceRecord[1]{{0, std::wcscpy(new wchar_t[c.value.size() + 1], c.value.c_str()),
-                                std::wcscpy(new wchar_t[c.value.size() + 1], c.value.c_str())}};
-    store.interfaceCount = 1;
-    store.ComposeReport(buffer.data());
-    store.Release();
+    ComposeOneEntry(buffer.data(), c.value, c.value);
     EXPECT_EQ(std::wstring(buffer.data()),
               kHeader + kHeader2 + L"裝置名稱: " + c.written + L"\r\n最後使用: " + c.written + L"\r\n\r\n")
         << c.written;
