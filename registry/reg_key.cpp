@@ -3,18 +3,18 @@
 #include <cwchar>
 #include <new>
 
-#include "registry/time_text.h"
-
 namespace {
 
-// What one value enumeration receives: names up to 511 units and data up to 512 bytes fit; a value
-// with a longer name or more data is skipped, as if it were missing.
+// What one value enumeration receives: names up to 511 units and data up to kMaxValueDataBytes fit; a
+// value with a longer name or more data is skipped, as if it were missing.
 constexpr DWORD kValueNameUnits = 512;
-constexpr DWORD kValueDataBytes = 1024;
-constexpr DWORD kValueDataCapacity = 512;
+constexpr DWORD kValueDataCapacity = RegKey::kMaxValueDataBytes;
 
 // A subkey name has at most 255 units.
 constexpr DWORD kSubkeyNameUnits = 256;
+
+static_assert(kSubkeyNameUnits - 1 <= RegKey::kMaxTextUnits && kMaxTimeTextUnits <= RegKey::kMaxTextUnits,
+              "no query writes a text longer than RegKey::kMaxTextUnits");
 
 }  // namespace
 
@@ -70,7 +70,7 @@ bool RegKey::FindStringValue(wchar_t* text, DWORD capacity, const wchar_t* value
   const std::size_t soughtLength = std::wcslen(valueName);
   wchar_t name[kValueNameUnits];
   // Whole units of data; aligned for them.
-  wchar_t data[kValueDataBytes / sizeof(wchar_t)];
+  wchar_t data[kValueDataCapacity / sizeof(wchar_t)];
   for (DWORD index = 0; index < valueCount; ++index) {
     DWORD nameLength = kValueNameUnits;
     DWORD dataBytes = kValueDataCapacity;
@@ -130,10 +130,10 @@ bool FormatTimeText(ULONGLONG written, wchar_t* text) {
       !SystemTimeToTzSpecificLocalTime(nullptr, &universal, &local)) {
     return false;
   }
-  wchar_t rendered[RegKey::kTimeTextUnits];
-  const int length = std::swprintf(rendered, RegKey::kTimeTextUnits, kTimeTextFormat, local.wYear,
-                                   local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond);
-  if (length < 0 || length >= static_cast<int>(RegKey::kTimeTextUnits)) {
+  wchar_t rendered[kTimeTextCapacity];
+  const int length = std::swprintf(rendered, kTimeTextCapacity, kTimeTextFormat, local.wYear, local.wMonth,
+                                   local.wDay, local.wHour, local.wMinute, local.wSecond);
+  if (length < 0 || length >= static_cast<int>(kTimeTextCapacity)) {
     return false;
   }
   wmemcpy(text, rendered, static_cast<std::size_t>(length) + 1);

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "text/time_text.h"
+
 // One registry key opened for reading. The object is used whether or not the open succeeded: every query
 // on a null handle fails in its own way (a count of -1, false) and leaves the caller's buffer untouched,
 // so a caller that clears its buffer first gets an empty string from any failed query.
@@ -29,29 +31,33 @@ class RegKey {
 
   // Finds the value whose name equals `valueName` exactly (letter case included) and copies its data,
   // of whatever type, as UTF-16 text up to its first null unit into `text` (capacity in units). Values
-  // with names over 511 units or data over 512 bytes are never found. Data without a null unit are
-  // terminated here, never read past what the platform returned nor copied past `capacity`.
+  // with names over 511 units or data over kMaxValueDataBytes are never found. Data without a null unit
+  // are terminated here, never read past what the platform returned nor copied past `capacity`.
   bool FindStringValue(wchar_t* text, DWORD capacity, const wchar_t* valueName) const;
 
-  // Writes the key's last-write time, in the local time zone, as "YYYY/MM/DD  hh:mm:ss" (year without
-  // leading zeros, at most 21 units) into `text`, which holds at least kTimeTextUnits units, and, when
-  // `written` is given, the time itself as read (UTC, FILETIME's 100 ns units since 1601), which orders
-  // times where local texts cannot (a change back from summer time repeats an hour). False, with `text`
-  // and `written` untouched, when the time cannot be read or either conversion to local time fails.
+  // Writes the key's last-write time, in the local time zone, as time text (kTimeTextFormat) into `text`,
+  // which holds at least kTimeTextCapacity units, and, when `written` is given, the time itself as read
+  // (UTC, FILETIME's 100 ns units since 1601), which orders times where local texts cannot (a change back
+  // from summer time repeats an hour). False, with `text` and `written` untouched, when the time cannot be
+  // read or either conversion to local time fails.
   bool LastWriteText(wchar_t* text, ULONGLONG* written = nullptr) const;
 
   // The key's last-write time as the registry keeps it (UTC, FILETIME's units). False, with `written`
   // untouched, when it cannot be read.
   bool LastWriteTime(ULONGLONG* written) const;
 
-  static constexpr DWORD kTimeTextUnits = 22;
+  // The most data that FindStringValue takes from a value.
+  static constexpr DWORD kMaxValueDataBytes = 512;
+  // The longest text that any query writes, its terminator aside: a value's data that hold no null unit.
+  // Every reader of these texts is sized from it.
+  static constexpr DWORD kMaxTextUnits = kMaxValueDataBytes / sizeof(wchar_t);
 
  private:
   HKEY key_;
 };
 
 // Writes `written` (UTC, FILETIME's units) as LastWriteText does, into `text` (at least
-// RegKey::kTimeTextUnits units). False, with `text` untouched, when the time has no local time text: it is
+// kTimeTextCapacity units). False, with `text` untouched, when the time has no local time text: it is
 // past what the platform converts, or the conversion fails.
 bool FormatTimeText(ULONGLONG written, wchar_t* text);
 

@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-#include "registry/bounded_text.h"
+#include "text/bounded_text.h"
 
 SystemLibrary::SystemLibrary(const wchar_t* fileName) : module_(nullptr) {
   wchar_t path[MAX_PATH] = {};

@@ -8,9 +8,10 @@
 #include <cwchar>
 #include <new>
 
-#include "registry/bounded_text.h"
 #include "registry/system_library.h"
 #include "report/report_format.h"
+#include "text/ascii.h"
+#include "text/bounded_text.h"
 
 namespace {
 
@@ -21,25 +22,12 @@ constexpr wchar_t kShellExecutable[] = L"EXPLORER.EXE";
 // PROCESS_ALL_ACCESS as systems before Vista define it; the shell's token is read through this handle.
 constexpr DWORD kShellProcessAccess = 0x001F0FFF;
 
-// Holds an executable's upper-cased file name for the comparison: 127 units and the terminator. A longer
-// name can never equal kShellExecutable, so it is passed over rather than copied.
-constexpr std::size_t kExeNameScratchUnits = 128;
-
 constexpr DWORD kTokenInformationBytes = 2048;
 
 // Whether an executable's file name equals "EXPLORER.EXE" when only the ASCII letters a to z are
 // upper-cased; every other unit must match exactly.
 bool IsShellExecutable(const wchar_t* exeFile) {
-  const std::size_t length = wcsnlen(exeFile, MAX_PATH);
-  if (length >= kExeNameScratchUnits) {
-    return false;
-  }
-  wchar_t name[kExeNameScratchUnits] = {};
-  for (std::size_t i = 0; i < length; ++i) {
-    const wchar_t unit = exeFile[i];
-    name[i] = (unit >= L'a' && unit <= L'z') ? static_cast<wchar_t>(unit - L'a' + L'A') : unit;
-  }
-  return std::wcscmp(name, kShellExecutable) == 0;
+  return EqualsIgnoringAsciiCase(std::wstring_view(exeFile, wcsnlen(exeFile, MAX_PATH)), kShellExecutable);
 }
 
 }  // namespace

@@ -28,7 +28,7 @@ constexpr bool BreaksReportLine(wchar_t unit) {
          unit == L'\x2029';
 }
 
-// What a record line carries. The two time fields hold time text (registry/time_text.h) or nothing.
+// What a record line carries. The two time fields hold time text (text/time_text.h) or nothing.
 enum class ReportField { kDeviceKeyName, kFriendlyName, kDescription, kFirstUsed, kLastUsed };
 constexpr std::size_t kReportFieldCount = 5;
 
@@ -52,9 +52,10 @@ constexpr ReportLine kNoInterfaceLines[] = {{kDriverLabel, ReportField::kDeviceK
 constexpr ReportLine kNoDeviceKeyLines[] = {{kDeviceNameLabel, ReportField::kDeviceKeyName},
                                             {kLastUsedLabel, ReportField::kLastUsed}};
 
-// The longest value (a device key name, a name or a description) that a report holds: the program reads
-// each through a buffer of 1,024 units, its terminator included. A report with a longer value is not one
-// that the program wrote.
+// The longest value (a device key name, a name or a description) that the report merger takes: more than
+// the program ever writes, since every value is a registry text of at most RegKey::kMaxTextUnits units (the
+// composer checks so). A report with a longer value is not one that the program wrote; the merger names
+// this number when it refuses one.
 constexpr std::size_t kMaxReportValueUnits = 1023;
 
 // The report file's name: "YYYYMMDDhhmm-<user>-<COMPUTER>.txt", local time to the minute.

@@ -61,14 +61,3 @@ bool DecodeReport(const std::string& bytes, unsigned codePage, std::wstring& tex
   text.resize(units > 0 ? static_cast<std::size_t>(units) : 0);
   return units > 0;
 }
-
-void AppendUtf8(const std::wstring& text, std::string& bytes) {
-  if (text.empty() || text.size() > INT_MAX / 3) {
-    return;
-  }
-  const std::size_t start = bytes.size();
-  bytes.resize(start + text.size() * 3);
-  const int written = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                          &bytes[start], static_cast<int>(text.size() * 3), nullptr, nullptr);
-  bytes.resize(start + static_cast<std::size_t>(written > 0 ? written : 0));
-}

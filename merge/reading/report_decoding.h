@@ -30,6 +30,3 @@ class CodePageRecognizer {
 // Decodes the whole file from `codePage` into `text`. False when it holds bytes that are not text in that
 // code page, or a NUL: no report the program writes holds either.
 bool DecodeReport(const std::string& bytes, unsigned codePage, std::wstring& text);
-
-// UTF-16 to UTF-8, appended to `bytes`.
-void AppendUtf8(const std::wstring& text, std::string& bytes);

@@ -3,9 +3,10 @@
 #include <cstddef>
 #include <cwchar>
 
-#include "merge/calendar.h"
-#include "registry/ascii.h"
 #include "report/report_format.h"
+#include "text/ascii.h"
+#include "text/calendar.h"
+#include "text/time_text.h"
 
 namespace {
 
@@ -22,17 +23,10 @@ bool HasLowerCaseLetter(const std::wstring& text, std::size_t begin, std::size_t
 
 bool EndsWithExtension(const std::wstring& fileName) {
   const std::size_t extensionUnits = std::wcslen(kReportNameExtension);
-  if (fileName.size() < extensionUnits) {
-    return false;
-  }
   // Windows keeps file names without regard to letter case: a copy may have become ".TXT".
-  for (std::size_t i = 0; i < extensionUnits; ++i) {
-    if (AsciiUpperCase(fileName[fileName.size() - extensionUnits + i]) !=
-        AsciiUpperCase(kReportNameExtension[i])) {
-      return false;
-    }
-  }
-  return true;
+  return fileName.size() >= extensionUnits &&
+         EqualsIgnoringAsciiCase(std::wstring_view(fileName).substr(fileName.size() - extensionUnits),
+                                 kReportNameExtension);
 }
 
 // The stamp's five numbers when it is written in exactly the form that the program's format gives them.
@@ -67,9 +61,8 @@ NameReading ParseReportName(const std::wstring& fileName, ReportName& name) {
   if (!ReadStamp(name.stamp, parts)) {
     return NameReading::kNotAReportName;
   }
-  wchar_t time[32] = {};
-  std::swprintf(time, 32, L"%04d-%02d-%02d %02d:%02d", parts[0], parts[1], parts[2], parts[3], parts[4]);
-  name.time = time;
+  name.time.clear();
+  AppendTableTime(parts, 5, name.time);
 
   // Every separator after the first unit of the names is a possible border between user and computer;
   // the first one that leaves a valid computer name gives the longest.

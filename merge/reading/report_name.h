@@ -15,7 +15,7 @@ struct ReportName {
 };
 
 // How a file name reads: as a report's; as a report's in every way but its time, which is no local
-// minute that Windows' clock shows (merge/calendar.h), so that the program cannot have written it; or not
+// minute that Windows' clock shows (IsClockTime), so that the program cannot have written it; or not
 // as a report's at all.
 enum class NameReading { kReportName, kImpossibleTime, kNotAReportName };
 

@@ -2,12 +2,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cwchar>
 #include <iterator>
 #include <utility>
 
-#include "merge/calendar.h"
-#include "registry/time_text.h"
+#include "text/calendar.h"
+#include "text/time_text.h"
 
 namespace {
 
@@ -105,83 +104,10 @@ bool StartsWith(std::wstring_view text, const std::wstring& prefix) {
   return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
 }
 
-// The longest time text: a five-digit year, the longest that a registry time has.
-constexpr std::size_t kMaxTimeTextUnits = 21;
-
-// The time text's layout is its format rendered with a four-digit year and two-digit numbers of ones,
-// each digit then marked as a place where any digit may stand: "dddd/dd/dd  dd:dd:dd".
-constexpr int kLayoutYear = 1111;
-constexpr int kLayoutNumber = 11;
-constexpr wchar_t kDigitPlace = L'd';
-
-// The six numbers of time text, from its six runs of digits, whatever their values: whether they name a
-// moment is the calendar's to say. What stands between them is left for the caller to check.
-bool ReadTimeParts(std::wstring_view text, int (&parts)[6]) {
-  if (text.empty() || text.size() > kMaxTimeTextUnits) {
-    return false;
-  }
-  int count = 0;
-  for (std::size_t at = 0; at < text.size();) {
-    if (text[at] < L'0' || text[at] > L'9') {
-      ++at;
-      continue;
-    }
-    if (count == 6) {
-      return false;
-    }
-    parts[count] = 0;
-    for (; at < text.size() && text[at] >= L'0' && text[at] <= L'9'; ++at) {
-      if (parts[count] > kLastClockYear) {
-        return false;  // more digits than any number of a time has
-      }
-      parts[count] = parts[count] * 10 + (text[at] - L'0');
-    }
-    ++count;
-  }
-  return count == 6;
-}
-
-// Whether the program's format renders these numbers as exactly `text`.
-bool RendersAs(const int (&parts)[6], std::wstring_view text) {
-  wchar_t rendered[kMaxTimeTextUnits + 1] = {};
-  const int length = std::swprintf(rendered, std::size(rendered), kTimeTextFormat, parts[0], parts[1],
-                                   parts[2], parts[3], parts[4], parts[5]);
-  return length >= 0 && text == std::wstring_view(rendered, static_cast<std::size_t>(length));
-}
-
-// Appends the time as the table gives it, "YYYY-MM-DD hh:mm:ss", put together by hand in one piece: this
-// runs for every time of every report.
-void AppendTableTime(const int (&parts)[6], std::wstring& time) {
-  static constexpr wchar_t kSeparators[] = {L'-', L'-', L' ', L':', L':'};
-  wchar_t text[32];
-  std::size_t length = 0;
-  for (int p = 0; p < 6; ++p) {
-    if (p > 0) {
-      text[length++] = kSeparators[p - 1];
-    }
-    wchar_t reversed[8];
-    int digits = 0;
-    for (int number = parts[p]; digits < 8 && (number > 0 || digits < (p == 0 ? 4 : 2)); number /= 10) {
-      reversed[digits++] = static_cast<wchar_t>(L'0' + number % 10);
-    }
-    while (digits > 0) {
-      text[length++] = reversed[--digits];
-    }
-  }
-  time.append(text, length);
-}
-
 }  // namespace
 
 ReportReader::ReportReader(const std::function<std::wstring(const wchar_t*)>& readBack)
     : header_(readBack(kReportHeader)), incompleteHeader_(readBack(kReportIncompleteHeader)) {
-  wchar_t rendered[kMaxTimeTextUnits + 1] = {};
-  std::swprintf(rendered, std::size(rendered), kTimeTextFormat, kLayoutYear, kLayoutNumber, kLayoutNumber,
-                kLayoutNumber, kLayoutNumber, kLayoutNumber);
-  timeLayout_ = rendered;
-  for (wchar_t& unit : timeLayout_) {
-    unit = unit == L'1' ? kDigitPlace : unit;
-  }
   for (int layout = 0; layout < static_cast<int>(std::size(kLayouts)); ++layout) {
     for (int index = 0; index < kLayouts[layout].count; ++index) {
       labels_[layout].push_back(readBack(kLayouts[layout].lines[index].label));
@@ -201,21 +127,6 @@ ReportReader::ReportReader(const std::function<std::wstring(const wchar_t*)>& re
   }
 }
 
-bool ReportReader::ReadTime(std::wstring_view text, int (&parts)[6]) const {
-  if (text.size() != timeLayout_.size()) {
-    return ReadTimeParts(text, parts) && RendersAs(parts, text);
-  }
-  for (std::size_t at = 0; at < text.size(); ++at) {
-    const bool digit = text[at] >= L'0' && text[at] <= L'9';
-    if (timeLayout_[at] == kDigitPlace ? !digit : text[at] != timeLayout_[at]) {
-      return false;
-    }
-  }
-  // In the layout every number but the year has its fixed width, zeros in front; the year has four
-  // digits and, written without zeros in front, is at least 1000.
-  return ReadTimeParts(text, parts) && parts[0] >= 1000;
-}
-
 unsigned ReportReader::FieldStarts(std::wstring_view line) const {
   unsigned starts = 0;
   for (const DistinctLabel& label : distinctLabels_) {
@@ -225,7 +136,7 @@ unsigned ReportReader::FieldStarts(std::wstring_view line) const {
     // The fields with this label whose value is a time take the line only when it holds one, or nothing.
     int parts[6];
     const std::wstring_view value = line.substr(label.text.size());
-    const bool time = value.empty() || ReadTime(value, parts);
+    const bool time = value.empty() || ReadTimeText(value, parts);
     starts |= time ? label.fields : label.fields & ~label.timeFields;
   }
   return starts;
@@ -391,7 +302,7 @@ void ReportReader::Read(std::wstring_view text, ReportReading& reading) const {
         int parts[6];
         if (!IsTimeField(field)) {
           content.values.append(rest);
-        } else if (!rest.empty() && ReadTime(rest, parts)) {
+        } else if (!rest.empty() && ReadTimeText(rest, parts)) {
           if (!IsClockTime(parts[0], parts[1], parts[2], parts[3], parts[4], parts[5])) {
             reading.outcome = ReportReading::kNoSuchTime;
             reading.line = static_cast<int>(j + 1);
@@ -399,7 +310,7 @@ void ReportReader::Read(std::wstring_view text, ReportReading& reading) const {
             content.records.clear();
             return;
           }
-          AppendTableTime(parts, content.values);
+          AppendTableTime(parts, 6, content.values);
         }
       }
       record.length[currentField] =

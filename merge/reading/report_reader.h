@@ -38,7 +38,7 @@ struct ReportReading {
                   // block
     kAmbiguous,   // from `line` on the file reads in more than one way
     kTooLong,     // the value that begins on `line` is longer than any that the program writes
-    kNoSuchTime,  // the time on `line` is one that Windows' clock never shows (merge/calendar.h)
+    kNoSuchTime,  // the time on `line` is one that Windows' clock never shows (IsClockTime)
   };
   Outcome outcome = kNotAReport;
   int line = 1;
@@ -73,11 +73,6 @@ class ReportReader {
   void ForEachTransition(int state, std::wstring_view line, unsigned starts, Visit&& visit) const;
   // A mask of the fields whose first line `line` can be: a label, and after a time label a time or nothing.
   unsigned FieldStarts(std::wstring_view line) const;
-  // Reads time text as the program writes it ("YYYY/MM/DD  hh:mm:ss") into its six numbers, which may name
-  // no moment; false for anything else, since the program's format would not have rendered it so. A
-  // four-digit year is checked against the layout that the format gives, any other by rendering the numbers
-  // again: this runs for every time of every report.
-  bool ReadTime(std::wstring_view text, int (&parts)[6]) const;
 
   std::wstring header_;
   std::wstring incompleteHeader_;
@@ -90,7 +85,6 @@ class ReportReader {
     unsigned timeFields;
   };
   std::vector<DistinctLabel> distinctLabels_;
-  std::wstring timeLayout_;
   // Read's working space, kept from call to call for the same reason; a reader serves one thread.
   mutable std::vector<std::wstring_view> lines_;
   mutable std::vector<unsigned> starts_;

@@ -2,20 +2,19 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <cwchar>
 #include <memory>
 #include <tuple>
 #include <utility>
 
-#include "registry/ascii.h"
 #include "report/report_format.h"
+#include "text/ascii.h"
 
 namespace {
 
-// Upper-cased: device key names are matched without regard to ASCII letter case.
-constexpr wchar_t kVendorMarker[] = L"&VEN_";
-constexpr wchar_t kProductMarker[] = L"&PROD_";
-constexpr wchar_t kRevisionMarker[] = L"&REV_";
+// Device key names are matched without regard to ASCII letter case.
+constexpr std::wstring_view kVendorMarker = L"&VEN_";
+constexpr std::wstring_view kProductMarker = L"&PROD_";
+constexpr std::wstring_view kRevisionMarker = L"&REV_";
 
 constexpr wchar_t kNoRecordKindName[] = L"無任何記錄";
 
@@ -57,15 +56,6 @@ const wchar_t* KindName(RecordKind kind) {
   return L"";
 }
 
-// A report label ("驅動程式: ") as a column title ("驅動程式").
-std::wstring Title(const wchar_t* label) {
-  std::wstring title(label);
-  while (!title.empty() && (title.back() == L' ' || title.back() == L':')) {
-    title.pop_back();
-  }
-  return title;
-}
-
 void AppendCell(std::wstring_view value, bool last, std::wstring& csv) {
   const wchar_t first = value.empty() ? L'\0' : value[0];
   const bool formula =
@@ -97,14 +87,9 @@ void AppendCell(std::wstring_view value, bool last, std::wstring& csv) {
   csv += last ? L"\r\n" : L",";
 }
 
-// Whether the upper-case `marker` stands in `text` at `at`, ASCII letter case aside.
-bool MarkerAt(std::wstring_view text, std::size_t at, const wchar_t* marker) {
-  for (std::size_t i = 0; marker[i] != L'\0'; ++i) {
-    if (at + i >= text.size() || AsciiUpperCase(text[at + i]) != marker[i]) {
-      return false;
-    }
-  }
-  return true;
+// Whether `marker` stands in `text` at `at`, ASCII letter case aside.
+bool MarkerAt(std::wstring_view text, std::size_t at, std::wstring_view marker) {
+  return EqualsIgnoringAsciiCase(text.substr(at, marker.size()), marker);
 }
 
 }  // namespace
@@ -112,7 +97,7 @@ bool MarkerAt(std::wstring_view text, std::size_t at, const wchar_t* marker) {
 DeviceKeyParts SplitDeviceKeyName(std::wstring_view name) {
   // Interface entries name the device in upper case ("DISK&VEN_LEXAR&PROD_..."), device keys in mixed case.
   // One pass: every marker begins with '&', so only those places are compared.
-  static const wchar_t* const kMarkers[] = {kVendorMarker, kProductMarker, kRevisionMarker};
+  static constexpr std::wstring_view kMarkers[] = {kVendorMarker, kProductMarker, kRevisionMarker};
   std::size_t at[3] = {};
   int seen[3] = {};
   for (std::size_t i = name.find(L'&'); i != std::wstring_view::npos; i = name.find(L'&', i + 1)) {
@@ -130,13 +115,13 @@ DeviceKeyParts SplitDeviceKeyName(std::wstring_view name) {
   if (seen[0] != 1 || seen[1] != 1 || seen[2] > 1 || at[0] > at[1] || (hasRevision && at[1] > at[2])) {
     return {};
   }
-  const std::size_t vendorBegin = at[0] + std::wcslen(kVendorMarker);
-  const std::size_t productBegin = at[1] + std::wcslen(kProductMarker);
+  const std::size_t vendorBegin = at[0] + kVendorMarker.size();
+  const std::size_t productBegin = at[1] + kProductMarker.size();
   if (vendorBegin > at[1] || productBegin > productEnd) {
     return {};
   }
   return {name.substr(vendorBegin, at[1] - vendorBegin), name.substr(productBegin, productEnd - productBegin),
-          hasRevision ? name.substr(at[2] + std::wcslen(kRevisionMarker)) : std::wstring_view()};
+          hasRevision ? name.substr(at[2] + kRevisionMarker.size()) : std::wstring_view()};
 }
 
 TextIndex::TextIndex() : slots_(1024, kNoText) {
@@ -252,11 +237,25 @@ void MergedReports::Order(bool latestOnly) {
   reports_.swap(latest);
 }
 
+std::wstring_view ColumnTitle(const wchar_t* label) {
+  const std::wstring_view title(label);
+  return title.substr(0, title.find(L':'));
+}
+
 const TableRow& TableHeader() {
-  static const std::wstring titles[] = {Title(kDriverLabel), Title(kDeviceNameLabel), Title(kDeviceTypeLabel),
-                                        Title(kFirstUsedLabel), Title(kLastUsedLabel)};
-  static const TableRow header = {L"電腦", L"使用者", L"報告時間", L"記錄種類", titles[0], L"廠商", L"產品",
-                                  L"版本", titles[1], titles[2],   titles[3],   titles[4], L"檔案"};
+  static const TableRow header = {L"電腦",
+                                  L"使用者",
+                                  L"報告時間",
+                                  L"記錄種類",
+                                  ColumnTitle(kDriverLabel),
+                                  L"廠商",
+                                  L"產品",
+                                  L"版本",
+                                  ColumnTitle(kDeviceNameLabel),
+                                  ColumnTitle(kDeviceTypeLabel),
+                                  ColumnTitle(kFirstUsedLabel),
+                                  ColumnTitle(kLastUsedLabel),
+                                  L"檔案"};
   return header;
 }
 

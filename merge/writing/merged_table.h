@@ -142,6 +142,9 @@ enum TableColumn {
 };
 using TableRow = std::array<std::wstring_view, kTableColumnCount>;
 const TableRow& TableHeader();
+// A report label ("裝置名稱: ") as the title of the column that holds its values ("裝置名稱"), in the
+// table and wherever else those values stand in a column.
+std::wstring_view ColumnTitle(const wchar_t* label);
 // Calls `visit` with each row after the header, in the table's order (the reports as Order left them).
 void ForEachTableRow(const MergedReports& merged, const std::function<void(const TableRow&)>& visit);
 

@@ -10,10 +10,11 @@
 #include <unordered_map>
 #include <utility>
 
-#include "merge/calendar.h"
 #include "merge/report_files.h"
-#include "registry/ascii.h"
 #include "report/report_format.h"
+#include "text/ascii.h"
+#include "text/calendar.h"
+#include "text/time_text.h"
 
 namespace {
 
@@ -70,34 +71,18 @@ std::wstring Decimal(double value) {
   return text;
 }
 
-// Days from 1970-01-01 to a day of the proleptic Gregorian calendar.
-long long DaysFromCivil(long long year, int month, int day) {
-  year -= month <= 2;
-  const long long era = (year >= 0 ? year : year - 399) / 400;
-  const long long yearOfEra = year - era * 400;
-  const long long dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  return era * 146097 + yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear - 719468;
-}
-
 // A time as the table gives it, or a day "YYYY-MM-DD": its year, and its place in days since 1970.
 struct Moment {
   long long year = 0;
   double day = 0;
 };
 Moment MomentOf(std::wstring_view text) {
-  const std::size_t dash = text.find(L'-');
-  const auto number = [&text](std::size_t at, std::size_t units) {
-    long long value = 0;
-    for (std::size_t i = at; i < at + units && i < text.size(); ++i) {
-      value = value * 10 + (text[i] - L'0');
-    }
-    return value;
-  };
+  int parts[6] = {};
+  ReadTableTime(text, parts);
   Moment moment;
-  moment.year = number(0, dash);
-  const long long days = DaysFromCivil(moment.year, static_cast<int>(number(dash + 1, 2)),
-                                       static_cast<int>(number(dash + 4, 2)));
-  const long long seconds = number(dash + 7, 2) * 3600 + number(dash + 10, 2) * 60 + number(dash + 13, 2);
+  moment.year = parts[0];
+  const long long days = DaysFromCivil(parts[0], parts[1], parts[2]);
+  const long long seconds = parts[3] * 3600LL + parts[4] * 60LL + parts[5];
   moment.day = static_cast<double>(days) + static_cast<double>(seconds) / 86400.0;
   return moment;
 }
@@ -275,12 +260,6 @@ void AppendHeaderRow(std::initializer_list<std::wstring_view> titles, std::wstri
     AppendElement(L"th", title, html);
   }
   html += L"</tr></thead><tbody>";
-}
-
-// A report label ("裝置名稱: ") as a column title ("裝置名稱"), as the table titles its columns.
-std::wstring_view Title(const wchar_t* label) {
-  std::wstring_view title(label);
-  return title.substr(0, title.find(L':'));
 }
 
 void AppendCounts(const MergedReports& merged, const std::vector<Computer>& computers,
@@ -464,8 +443,9 @@ void AppendTimeline(const MergedReports& merged, const std::vector<Computer>& co
 
 void AppendModels(const MergedReports& merged, const std::vector<Computer>& computers, std::wstring& html) {
   html += L"<h2 id=\"models-title\">裝置型號</h2><table id=\"models\">";
-  AppendHeaderRow({L"廠商", L"產品", Title(kDeviceNameLabel), Title(kDeviceTypeLabel), L"電腦數", L"電腦"},
-                  html);
+  AppendHeaderRow(
+      {L"廠商", L"產品", ColumnTitle(kDeviceNameLabel), ColumnTitle(kDeviceTypeLabel), L"電腦數", L"電腦"},
+      html);
   for (const auto& [key, model] : ModelsOf(merged, computers)) {
     html += L"<tr>";
     if (model.split) {
@@ -504,23 +484,6 @@ void AppendNotMerged(const std::vector<NotMergedFile>& notMerged, std::wstring& 
 
 std::wstring OverviewPagePath(const std::wstring& tablePath) {
   return WithExtension(tablePath, L".html");
-}
-
-bool IsCalendarDay(std::wstring_view day) {
-  static const wchar_t kLayout[] = L"dddd-dd-dd";
-  if (day.size() != std::size(kLayout) - 1) {
-    return false;
-  }
-  for (std::size_t i = 0; i < day.size(); ++i) {
-    const bool digit = day[i] >= L'0' && day[i] <= L'9';
-    if (kLayout[i] == L'd' ? !digit : day[i] != kLayout[i]) {
-      return false;
-    }
-  }
-  const long long year = MomentOf(day).year;
-  const int month = (day[5] - L'0') * 10 + (day[6] - L'0'),
-            dayOfMonth = (day[8] - L'0') * 10 + (day[9] - L'0');
-  return year > 0 && month >= 1 && month <= 12 && dayOfMonth >= 1 && dayOfMonth <= DaysInMonth(year, month);
 }
 
 void AppendEscapedText(std::wstring_view text, std::wstring& html) {

@@ -17,9 +17,6 @@ struct NotMergedFile {
 // '.' of the file name, never of a folder.
 std::wstring OverviewPagePath(const std::wstring& tablePath);
 
-// Whether `day` is "YYYY-MM-DD" naming a day of the calendar (leap years included).
-bool IsCalendarDay(std::wstring_view day);
-
 // The overview page of the reports as MergedReports::Order leaves them (by computer, report time and file):
 // one self-contained HTML document (zh-Hant, UTF-8, style inline, inline SVG) with the counts, one row per
 // computer, a timeline of first and last uses, the device models and the files not merged. `since` is

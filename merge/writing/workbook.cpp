@@ -3,8 +3,10 @@
 #include <cstdint>
 #include <iterator>
 
-#include "merge/calendar.h"
 #include "merge/report_files.h"
+#include "text/calendar.h"
+#include "text/time_text.h"
+#include "text/utf8.h"
 
 namespace {
 
@@ -94,34 +96,6 @@ std::string SheetPart(std::size_t sheet) {
   return "worksheets/sheet" + Number(sheet) + ".xml";
 }
 
-// Days from 1970-01-01 to the day of the proleptic Gregorian calendar.
-std::int64_t DaysFromCivil(std::int64_t year, unsigned month, unsigned day) {
-  year -= month <= 2;
-  const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
-  const unsigned yearOfEra = static_cast<unsigned>(year - era * 400);
-  const unsigned dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
-  const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  return era * 146097 + static_cast<std::int64_t>(dayOfEra) - 719468;
-}
-
-void AppendUtf8(std::uint32_t code, std::string& xml) {
-  if (code < 0x80) {
-    xml += static_cast<char>(code);
-  } else if (code < 0x800) {
-    xml += static_cast<char>(0xC0 | (code >> 6));
-    xml += static_cast<char>(0x80 | (code & 0x3F));
-  } else if (code < 0x10000) {
-    xml += static_cast<char>(0xE0 | (code >> 12));
-    xml += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    xml += static_cast<char>(0x80 | (code & 0x3F));
-  } else {
-    xml += static_cast<char>(0xF0 | (code >> 18));
-    xml += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-    xml += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    xml += static_cast<char>(0x80 | (code & 0x3F));
-  }
-}
-
 void AppendEscape(unsigned unit, std::string& xml) {
   static const char kHex[] = "0123456789ABCDEF";
   xml += "_x";
@@ -177,31 +151,18 @@ std::wstring WorkbookPath(const std::wstring& tablePath) {
 }
 
 bool SpreadsheetTime(std::wstring_view text, std::string& serial) {
-  static constexpr wchar_t kLayout[] = L"dddd-dd-dd dd:dd:dd";
-  static constexpr std::size_t kMinuteUnits = 16, kSecondUnits = 19;
-  if (text.size() != kMinuteUnits && text.size() != kSecondUnits) {
-    return false;
-  }
+  // A time to the minute or to the second, not a day alone.
+  constexpr int kMinuteParts = 5;
   int parts[6] = {};
-  for (std::size_t at = 0, part = 0; at < text.size(); ++at) {
-    if (kLayout[at] != L'd') {
-      if (text[at] != kLayout[at]) {
-        return false;
-      }
-      ++part;
-    } else if (text[at] < L'0' || text[at] > L'9') {
-      return false;
-    } else {
-      parts[part] = parts[part] * 10 + (text[at] - L'0');
-    }
+  if (ReadTableTime(text, parts) < kMinuteParts) {
+    return false;
   }
   const int year = parts[0], month = parts[1], day = parts[2];
-  if (year < 1900 || year > 9999 || (year == 1900 && month < 3) || month < 1 || month > 12 || day < 1 ||
-      day > DaysInMonth(year, month) || parts[3] > 23 || parts[4] > 59 || parts[5] > 59) {
+  if (year < 1900 || year > 9999 || (year == 1900 && month < 3) ||
+      !IsClockTime(year, month, day, parts[3], parts[4], parts[5])) {
     return false;
   }
-  const std::int64_t days = DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) -
-                            DaysFromCivil(1899, 12, 30);
+  const std::int64_t days = DaysFromCivil(year, month, day) - DaysFromCivil(1899, 12, 30);
   serial = Number(static_cast<std::uint64_t>(days));
   // The fraction to twelve places, a few nanoseconds at most from the second: no float, so the same
   // text always gives the same digits.
@@ -247,9 +208,9 @@ void AppendCellText(std::wstring_view text, std::string& xml) {
       AppendEscape(unit, xml);
     } else if (IsHighSurrogate(unit)) {
       const unsigned low = static_cast<unsigned>(text[++at]) & 0x3FF;
-      AppendUtf8(0x10000 + ((unit & 0x3FF) << 10) + low, xml);
+      AppendCodePointUtf8(0x10000 + ((unit & 0x3FF) << 10) + low, xml);
     } else {
-      AppendUtf8(unit, xml);
+      AppendCodePointUtf8(unit, xml);
     }
     ++at;
   }

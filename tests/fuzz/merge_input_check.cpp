@@ -10,8 +10,8 @@
 #include "merge/reading/report_reader.h"
 #include "merge/writing/overview_page.h"
 #include "merge/writing/workbook.h"
-#include "registry/time_text.h"
 #include "report/report_format.h"
+#include "text/time_text.h"
 
 std::wstring Utf16Units(const std::string& bytes, bool* invalid) {
   std::wstring units;

@@ -7,6 +7,15 @@ constexpr int DaysInMonth(long long year, int month) {
   return kMonthDays[month - 1] + (month == 2 && leap ? 1 : 0);
 }
 
+// Days from 1970-01-01 to a day of the proleptic Gregorian calendar (negative before it).
+constexpr long long DaysFromCivil(long long year, int month, int day) {
+  year -= month <= 2;
+  const long long era = (year >= 0 ? year : year - 399) / 400;
+  const long long yearOfEra = year - era * 400;
+  const long long dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  return era * 146097 + yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear - 719468;
+}
+
 // The years that Windows' clock and a registry time can have: a FILETIME, and the SYSTEMTIME that it
 // converts to, run from 1601 to 30827.
 constexpr long long kFirstClockYear = 1601;
