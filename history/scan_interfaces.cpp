@@ -5,8 +5,8 @@
 
 #include "history/device_history.h"
 #include "history/scan_support.h"
-#include "registry/bounded_text.h"
 #include "registry/reg_key.h"
+#include "text/bounded_text.h"
 
 namespace {
 

@@ -5,15 +5,15 @@
 #include <initializer_list>
 #include <new>
 
-#include "registry/ascii.h"
-#include "registry/bounded_text.h"
 #include "registry/device_properties.h"
+#include "text/bounded_text.h"
+#include "text/time_text.h"
 
 namespace {
 
 // Only this much of a scratch is cleared before a query: every query result fits in it, terminator
-// included (names of at most 255 units, value data of at most 256 units, time text of at most 22).
-constexpr std::size_t kScratchClearedBytes = 1024;
+// included.
+constexpr std::size_t kScratchClearedBytes = (RegKey::kMaxTextUnits + 1) * sizeof(wchar_t);
 
 }  // namespace
 
@@ -103,7 +103,7 @@ class TimeChoice {
  private:
   Keep keep_;
   std::uint64_t written_ = 0;
-  wchar_t text_[RegKey::kTimeTextUnits] = {};
+  wchar_t text_[kTimeTextCapacity] = {};
 };
 
 // Offers every time that the instance keys of `deviceType` hold: each key's last-write time, and the dates
@@ -212,13 +212,4 @@ bool StoreDeviceType(const DeviceTypeSource& source, wchar_t* scratch, DeviceRec
     fill.Keep();
   }
   return stored;
-}
-
-bool EqualsIgnoringAsciiCase(const wchar_t* left, const wchar_t* right) {
-  for (; *left && *right; ++left, ++right) {
-    if (AsciiUpperCase(*left) != AsciiUpperCase(*right)) {
-      return false;
-    }
-  }
-  return *left == *right;
 }

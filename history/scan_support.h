@@ -10,14 +10,17 @@
 // What the registry scans share: the per-item scratch buffer, the copying of record strings, and the
 // filling of a device record from its device-type key.
 
-// The scratch through which a scan passes every registry name, value and time text of one item.
+// The scratch through which a scan passes every registry name, value and time text of one item, and the
+// key paths that it builds from them.
 constexpr std::size_t kScratchUnits = 1024;
+static_assert(kScratchUnits > RegKey::kMaxTextUnits, "the scratch holds any query's text and its terminator");
 using Scratch = std::unique_ptr<wchar_t[]>;
 
-// A fresh scratch (new[], nothrow) whose first 1,024 bytes are zero; null when the allocation fails.
+// A fresh scratch (new[], nothrow) whose first units, those that any query writes, are zero; null when the
+// allocation fails.
 Scratch NewScratch();
 
-// Zeroes the scratch's first 1,024 bytes (512 units), the part that any query result is read from.
+// Zeroes the scratch's first RegKey::kMaxTextUnits + 1 units, the part that any query result is read from.
 void ClearScratch(wchar_t* scratch);
 
 // A record string: a new allocation (new[], nothrow) of length + 2 units holding the first `length`
@@ -44,7 +47,3 @@ struct DeviceTypeSource {
 // are empty. False when an allocation fails; the record is then left all-absent, never half-filled. Uses
 // `scratch` for the queries.
 bool StoreDeviceType(const DeviceTypeSource& source, wchar_t* scratch, DeviceRecord& record);
-
-// Whether two zero-terminated texts are equal when only the ASCII letters a to z and A to Z are folded, as
-// Windows compares service names and container IDs.
-bool EqualsIgnoringAsciiCase(const wchar_t* left, const wchar_t* right);

@@ -4,6 +4,7 @@
 #include "history/device_history.h"
 #include "history/scan_support.h"
 #include "registry/reg_key.h"
+#include "text/ascii.h"
 
 // A USB 3 drive that speaks USB Attached SCSI never appears under USBSTOR: Windows (8 and later) runs its
 // USB device on the UASPStor service and enumerates its disk under Enum\SCSI, beside the internal disks.
