@@ -3,10 +3,11 @@
 #include <cwchar>
 
 #include "history/device_history.h"
-#include "history/scan_support.h"
+#include "registry/reg_key.h"
 #include "report/report_format.h"
 
-static_assert(kScratchUnits - 1 == kMaxReportValueUnits, "every value passes through the scratch");
+static_assert(RegKey::kMaxTextUnits <= kMaxReportValueUnits,
+              "the merger takes every value that a report holds");
 
 namespace {
 
