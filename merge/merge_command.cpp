@@ -18,6 +18,8 @@
 #include "merge/writing/merged_table.h"
 #include "merge/writing/overview_page.h"
 #include "merge/writing/workbook.h"
+#include "text/time_text.h"
+#include "text/utf8.h"
 
 const wchar_t kMergeHelp[] =
     L"vestigia-merge：把多台電腦的 USB 大量存取裝置使用記錄報告合併成一個 CSV 表格。\r\n"

@@ -3,7 +3,7 @@
 #include <cwchar>
 #include <iterator>
 
-#include "registry/ascii.h"
+#include "text/ascii.h"
 
 namespace {
 
