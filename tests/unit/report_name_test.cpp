@@ -209,6 +209,7 @@ TEST(MergeArguments, PageNameAndAuditPeriod) {
       {{L"--since", L"2024-1-01", L"r"}, false},
       {{L"--since", L"2024/01/01", L"r"}, false},
       {{L"--since", L"0000-01-01", L"r"}, false},
+      {{L"--since", L"12024-01-01", L"r"}, false},
       {{L"--since", L"2024-01-01", L"--since", L"2024-01-02", L"r"}, false},
       {{L"r", L"--since"}, false},
   };
