@@ -6,6 +6,7 @@
 
 #include "app/run_setting.h"
 #include "history/device_history.h"
+#include "report/compose_report.h"
 #include "report/report_file.h"
 
 namespace {
@@ -41,7 +42,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     return kExitNoMemory;
   }
   std::memset(text, 0, kClearedTextBytes);
-  history->ComposeReport(text);
+  ComposeReport(*history, text);
 
   ReportFile* file = new (std::nothrow) ReportFile;
   if (!file) {

@@ -2,6 +2,7 @@
 
 #include <cwchar>
 
+#include "history/scan_support.h"
 #include "registry/device_properties.h"
 
 namespace {
@@ -10,7 +11,7 @@ namespace {
 // time texts can run backwards when summer time ends. Without text (null or empty) there is no time.
 struct TimeMark {
   const wchar_t* text;
-  std::uint64_t written;
+  std::uint64_t time;
 
   bool Known() const { return text && text[0] != L'\0'; }
 };
@@ -20,16 +21,16 @@ bool IsNoEarlierThan(const TimeMark& time, const TimeMark& kept) {
   if (time.Known() != kept.Known()) {
     return time.Known();
   }
-  return !time.Known() || time.written >= kept.written;
+  return !time.Known() || time.time >= kept.time;
 }
 
 // Whether `time` is known and earlier than `kept`, or than no known time at all.
 bool IsEarlierThan(const TimeMark& time, const TimeMark& kept) {
-  return time.Known() && (!kept.Known() || time.written < kept.written);
+  return time.Known() && (!kept.Known() || time.time < kept.time);
 }
 
 TimeMark EntryTime(const InterfaceRecord& entry) {
-  return {entry.lastUsed, entry.lastWritten};
+  return {entry.lastUsed, entry.lastUsedTime};
 }
 
 // Links each device of one array to the latest of the interface records of `bus` that carry its device
@@ -46,7 +47,7 @@ void CorrelateDevices(DeviceRecord* devices, std::int32_t deviceCount, DeviceBus
     if (!device.deviceKeyName) {
       continue;
     }
-    TimeMark firstUse = {device.firstUsed, device.firstWritten};
+    TimeMark earliest = {device.firstUsed, device.firstUsedTime};
     for (std::int32_t i = 0; interfaces && i < interfaceCount; ++i) {
       InterfaceRecord& entry = interfaces[i];
       if (entry.bus == bus && entry.deviceKeyName &&
@@ -54,35 +55,31 @@ void CorrelateDevices(DeviceRecord* devices, std::int32_t deviceCount, DeviceBus
         if (!device.interface || IsNoEarlierThan(EntryTime(entry), EntryTime(*device.interface))) {
           device.interface = &entry;
         }
-        if (IsEarlierThan(EntryTime(entry), firstUse)) {
-          firstUse = EntryTime(entry);
+        if (IsEarlierThan(EntryTime(entry), earliest)) {
+          earliest = EntryTime(entry);
         }
         entry.matched = 1;
       }
     }
-    device.firstUse = firstUse.text;
-    device.lastUse = nullptr;
+    device.reportedFirstUse = earliest.text;
+    device.reportedLastUse = nullptr;
     if (device.interface) {
-      const TimeMark lastAttached = {device.lastAttached, device.lastAttachedWritten};
+      const TimeMark lastDate = {device.lastArrivalOrRemoval, device.lastArrivalOrRemovalTime};
       const TimeMark latestEntry = EntryTime(*device.interface);
-      device.lastUse = IsNoEarlierThan(latestEntry, lastAttached) ? latestEntry.text : lastAttached.text;
+      device.reportedLastUse = IsNoEarlierThan(latestEntry, lastDate) ? latestEntry.text : lastDate.text;
     }
   }
 }
 
-void ReleaseDevices(DeviceRecord*& devices, std::int32_t& deviceCount) {
-  if (devices) {
-    for (std::int32_t d = 0; d < deviceCount; ++d) {
-      delete[] devices[d].deviceKeyName;
-      delete[] devices[d].friendlyName;
-      delete[] devices[d].description;
-      delete[] devices[d].firstUsed;
-      delete[] devices[d].lastAttached;
-    }
+// Frees the strings of the records in use and the array, and leaves the array null and its count zero.
+template <typename Record>
+void ReleaseRecords(Record*& records, std::int32_t& count) {
+  for (std::int32_t r = 0; records && r < count; ++r) {
+    FreeStrings(records[r]);
   }
-  delete[] devices;
-  devices = nullptr;
-  deviceCount = 0;
+  delete[] records;
+  records = nullptr;
+  count = 0;
 }
 
 }  // namespace
@@ -107,19 +104,11 @@ DeviceHistory::DeviceHistory(Unscanned)
 
 void DeviceHistory::Correlate() {
   CorrelateDevices(devices, deviceCount, DeviceBus::kUsbstor, interfaces, interfaceCount);
-  CorrelateDevices(uasDevices, uasDeviceCount, DeviceBus::kUas, interfaces, interfaceCount);
+  CorrelateDevices(uasDevices, uasDeviceCount, DeviceBus::kScsi, interfaces, interfaceCount);
 }
 
 void DeviceHistory::Release() {
-  ReleaseDevices(devices, deviceCount);
-  ReleaseDevices(uasDevices, uasDeviceCount);
-  if (interfaces) {
-    for (std::int32_t i = 0; i < interfaceCount; ++i) {
-      delete[] interfaces[i].deviceKeyName;
-      delete[] interfaces[i].lastUsed;
-    }
-  }
-  delete[] interfaces;
-  interfaces = nullptr;
-  interfaceCount = 0;
+  ReleaseRecords(devices, deviceCount);
+  ReleaseRecords(uasDevices, uasDeviceCount);
+  ReleaseRecords(interfaces, interfaceCount);
 }

@@ -1,17 +1,18 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 struct InterfaceRecord;
 class DevicePropertyReader;
 
-// Where Windows enumerates a USB storage device: USBSTOR for the mass-storage class driver, SCSI for a
-// UAS drive (USB Attached SCSI, Windows 8 and later). A device joins only its own bus's interface entries.
-enum class DeviceBus : std::uint8_t { kUsbstor, kUas };
+// Where Windows enumerates a disk or CD-ROM: USBSTOR for the USB mass-storage class driver; SCSI for a UAS
+// drive (USB Attached SCSI, Windows 8 and later) and for every internal disk alike. A device joins only its
+// own bus's interface entries.
+enum class DeviceBus : std::uint8_t { kUsbstor, kScsi };
 
 // One device-type key under USBSTOR, or of a UAS drive under Enum\SCSI. Every string is owned by the
-// store (its own heap allocation made by NewRecordString) and is null while absent; an empty string is
-// present.
+// store (its own new[] allocation) and is null while absent; an empty string is present.
 // The COM headers (<objbase.h>, pulled in by <shlobj.h>) define `interface` as a macro: a file that needs
 // them and this header includes them after it and does not name the field afterwards.
 struct DeviceRecord {
@@ -25,16 +26,16 @@ struct DeviceRecord {
   wchar_t* firstUsed = nullptr;
   // Time text of the latest last arrival or last removal date of its instances (Windows 8 and later keep
   // them); empty when there is none.
-  wchar_t* lastAttached = nullptr;
-  // The times that firstUsed and lastAttached render, as the registry keeps them (UTC, FILETIME units);
-  // each meaningful only while its text is not empty.
-  std::uint64_t firstWritten = 0;
-  std::uint64_t lastAttachedWritten = 0;
+  wchar_t* lastArrivalOrRemoval = nullptr;
+  // The times that firstUsed and lastArrivalOrRemoval render, as the registry keeps them (UTC, FILETIME
+  // units); each meaningful only while its text is not empty.
+  std::uint64_t firstUsedTime = 0;
+  std::uint64_t lastArrivalOrRemovalTime = 0;
   // Not owned; set only by correlation: the texts the report prints as the device's first use (the
   // earliest of firstUsed and the times of its entries) and, when it has an entry, its last use (the
-  // latest of its entries and lastAttached).
-  const wchar_t* firstUse = nullptr;
-  const wchar_t* lastUse = nullptr;
+  // latest of its entries and lastArrivalOrRemoval).
+  const wchar_t* reportedFirstUse = nullptr;
+  const wchar_t* reportedLastUse = nullptr;
 };
 
 // One disk or CD-ROM device-interface entry of a USB storage device ("##?#USBSTOR#...") or of a disk that
@@ -49,13 +50,15 @@ struct InterfaceRecord {
   DeviceBus bus = DeviceBus::kUsbstor;
   // The time that lastUsed renders, as the registry keeps it (UTC, FILETIME units), to find a device's
   // latest entry; meaningful only while lastUsed is not empty (an empty one: no time could be read).
-  std::uint64_t lastWritten = 0;
+  std::uint64_t lastUsedTime = 0;
 };
 
-// Everything the registry scans of one run found. Records in use run from index 0 up to, not including,
-// the count; a count of zero or less means none, and a count may be positive while its array is null
-// (a scan ended by a failed allocation), so every reader tests the array before touching it.
-// Arrays and strings are allocated with new[] (nothrow) and freed only by Release().
+// Everything the registry scans of one run found. Each array has a slot for every key its scan counted;
+// the records in use are filled from index 0 up to, not including, the count, which counts the records
+// stored whole (a key that gave none, or a scan ended by a failed allocation, leaves the rest of the array
+// unused). A count is never negative and is zero while its array is null; every reader tests the array
+// before touching it all the same. Arrays and strings are allocated with new[] (nothrow) and freed only by
+// Release().
 class DeviceHistory {
  public:
   // Scans the registry: the USB storage devices, the UAS drives (each with its instances' dates, read
@@ -78,20 +81,15 @@ class DeviceHistory {
   // latest record and its last arrival or removal. Times are compared as the registry keeps them.
   void Correlate();
 
-  // Correlates and appends the report to `text`, a zero-terminated buffer of kReportTextUnits units, after
-  // whatever it already holds. Stops before the first piece that would not fit, so the text is always
-  // terminated within the buffer.
-  void ComposeReport(wchar_t* text);
-
   // Frees every string in use and all three arrays, then leaves the store empty, so a second call frees
   // nothing.
   void Release();
 
   InterfaceRecord* interfaces;
   std::int32_t interfaceCount;
-  DeviceRecord* devices;  // USBSTOR's device-type keys, one record per subkey counted
+  DeviceRecord* devices;  // USBSTOR's device-type keys, in the order USBSTOR enumerates them
   std::int32_t deviceCount;
-  // The UAS drives, in the order Enum\SCSI enumerates their keys; the array may be longer than the count.
+  // The UAS drives, in the order Enum\SCSI enumerates their keys.
   DeviceRecord* uasDevices;
   std::int32_t uasDeviceCount;
 
@@ -100,6 +98,3 @@ class DeviceHistory {
   void ScanUasDevices(const DevicePropertyReader& properties);
   void ScanInterfaces();
 };
-
-// The report buffer: 1,048,576 UTF-16 units, so at most 1,048,575 units of text and the terminator.
-constexpr std::int32_t kReportTextUnits = 1048576;

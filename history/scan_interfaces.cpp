@@ -24,7 +24,7 @@ struct EntryPrefix {
   DeviceBus bus;
 };
 constexpr EntryPrefix kEntryPrefixes[] = {{L"##?#USBSTOR#", 12, DeviceBus::kUsbstor},
-                                          {L"##?#SCSI#", 9, DeviceBus::kUas}};
+                                          {L"##?#SCSI#", 9, DeviceBus::kScsi}};
 
 // The prefix that the entry name in `scratch` begins with; null for none.
 const EntryPrefix* FindEntryPrefix(const wchar_t* scratch) {
@@ -59,29 +59,6 @@ wchar_t* NewEntryDeviceKeyName(const wchar_t* rest) {
   return name;
 }
 
-// Frees and nulls a record's strings when the scope ends, unless Keep() was called: an entry cut short by
-// a failed allocation leaves its record all-absent, never half-filled.
-class InterfaceRecordFill {
- public:
-  explicit InterfaceRecordFill(InterfaceRecord& record) : record_(record) {}
-  ~InterfaceRecordFill() {
-    if (!kept_) {
-      delete[] record_.deviceKeyName;
-      record_.deviceKeyName = nullptr;
-      delete[] record_.lastUsed;
-      record_.lastUsed = nullptr;
-    }
-  }
-  InterfaceRecordFill(const InterfaceRecordFill&) = delete;
-  InterfaceRecordFill& operator=(const InterfaceRecordFill&) = delete;
-
-  void Keep() { kept_ = true; }
-
- private:
-  InterfaceRecord& record_;
-  bool kept_ = false;
-};
-
 int CountOrZero(const RegKey& classKey) {
   const int count = classKey.SubkeyCount();
   return count < 0 ? 0 : count;
@@ -91,7 +68,7 @@ int CountOrZero(const RegKey& classKey) {
 // when an allocation fails; the record is then absent.
 bool StoreEntry(const RegKey& classKey, const EntryPrefix& prefix, wchar_t* scratch,
                 InterfaceRecord& record) {
-  InterfaceRecordFill fill(record);
+  RecordFill<InterfaceRecord> fill(record);
   record.bus = prefix.bus;
   record.deviceKeyName = NewEntryDeviceKeyName(scratch + prefix.units);
   if (!record.deviceKeyName) {
@@ -109,26 +86,23 @@ bool StoreEntry(const RegKey& classKey, const EntryPrefix& prefix, wchar_t* scra
   // A "#" subkey (or entry) that is missing or unreadable leaves the scratch empty: an empty last use, not
   // an absent one.
   ClearScratch(scratch);
-  lastUse->LastWriteText(scratch, &record.lastWritten);
+  lastUse->LastWriteText(scratch, &record.lastUsedTime);
   record.lastUsed = NewRecordStringFromScratch(scratch);
   lastUse.Reset();
   if (!record.lastUsed) {
     return false;
   }
-  fill.Keep();
+  fill.Complete();
   return true;
 }
 
-// Reads the entries of one class key into the records from `slot` on. The entry count is read anew
-// before every entry, since entries may come and go meanwhile. The pass also ends once `slot` reaches
-// interfaceCount: then every reserved slot not given up by a rejected entry is filled, so a record is
-// never written past the array and interfaceCount never drops below the number of records filled (which
-// Release and the report rely on). Entries added after that are left out. False when an allocation
-// fails.
-bool ScanEntries(DeviceHistory& store, const RegKey& classKey, std::int32_t& slot) {
+// Reads the entries of one class key into the free slots. The entry count is read anew before every entry,
+// since entries may come and go meanwhile; entries still coming once every slot is filled are left out.
+// False when an allocation fails.
+bool ScanEntries(const RegKey& classKey, RecordSlots<InterfaceRecord>& slots) {
   for (int index = 0;; ++index) {
     const int count = classKey.SubkeyCount();
-    if (count < 0 || index >= count || slot >= store.interfaceCount) {
+    if (count < 0 || index >= count || slots.Full()) {
       return true;
     }
     Scratch scratch = NewScratch();
@@ -139,23 +113,20 @@ bool ScanEntries(DeviceHistory& store, const RegKey& classKey, std::int32_t& slo
     classKey.EnumSubkey(scratch.get(), kScratchUnits, static_cast<DWORD>(index));
     const EntryPrefix* prefix = FindEntryPrefix(scratch.get());
     if (!prefix) {
-      --store.interfaceCount;
       continue;
     }
-    if (!StoreEntry(classKey, *prefix, scratch.get(), store.interfaces[slot])) {
+    if (!StoreEntry(classKey, *prefix, scratch.get(), slots.Next())) {
       return false;
     }
-    ++slot;
+    slots.Stored();
   }
 }
 
 }  // namespace
 
 void DeviceHistory::ScanInterfaces() {
-  interfaceCount = 0;
-  // Nothing here throws; the guard keeps any fault inside the scan. The keys and the scratch are owned
-  // by scope, so leaving early by a failed allocation or a fault releases them alike.
-  try {
+  RecordSlots<InterfaceRecord> slots(interfaces, interfaceCount);
+  RunGuarded([&] {
     OpenedKey disk(HKEY_LOCAL_MACHINE, kDiskClassPath);
     if (!disk) {
       return;
@@ -164,19 +135,11 @@ void DeviceHistory::ScanInterfaces() {
     if (!cdrom) {
       return;
     }
-    const std::int64_t slots = static_cast<std::int64_t>(CountOrZero(*disk)) + CountOrZero(*cdrom);
-    interfaceCount = slots > INT32_MAX ? INT32_MAX : static_cast<std::int32_t>(slots);
-    if (interfaceCount > 0) {
-      interfaces = new (std::nothrow) InterfaceRecord[interfaceCount];
-      if (interfaces) {
-        std::int32_t slot = 0;
-        if (ScanEntries(*this, *disk, slot)) {
-          ScanEntries(*this, *cdrom, slot);
-        }
-      }
+    if (slots.Reserve(static_cast<std::int64_t>(CountOrZero(*disk)) + CountOrZero(*cdrom)) &&
+        ScanEntries(*disk, slots)) {
+      ScanEntries(*cdrom, slots);
     }
     disk.Reset();
     cdrom.Reset();
-  } catch (...) {
-  }
+  });
 }

@@ -48,100 +48,119 @@ wchar_t* NewRecordStringFromScratch(const wchar_t* scratch) {
 
 namespace {
 
+void FreeString(wchar_t*& text) {
+  delete[] text;
+  text = nullptr;
+}
+
+}  // namespace
+
+void FreeStrings(DeviceRecord& record) {
+  FreeString(record.deviceKeyName);
+  FreeString(record.firstUsed);
+  FreeString(record.lastArrivalOrRemoval);
+  FreeString(record.friendlyName);
+  FreeString(record.description);
+}
+
+void FreeStrings(InterfaceRecord& record) {
+  FreeString(record.deviceKeyName);
+  FreeString(record.lastUsed);
+}
+
+namespace {
+
 // The device instance ID under which SetupAPI knows an instance key: "<enumerator>\<device key
 // name>\<instance>", at most 3 + 255 + 255 units beside the enumerator's name.
 constexpr std::size_t kInstanceIdUnits = 600;
-
-// Frees and nulls a record's strings when the scope ends, unless Keep() was called: an iteration cut
-// short by a failed allocation leaves its record all-absent, never half-filled.
-class DeviceRecordFill {
- public:
-  explicit DeviceRecordFill(DeviceRecord& record) : record_(record) {}
-  ~DeviceRecordFill() {
-    if (!kept_) {
-      Clear(record_.deviceKeyName);
-      Clear(record_.firstUsed);
-      Clear(record_.lastAttached);
-      Clear(record_.friendlyName);
-      Clear(record_.description);
-    }
-  }
-  DeviceRecordFill(const DeviceRecordFill&) = delete;
-  DeviceRecordFill& operator=(const DeviceRecordFill&) = delete;
-
-  void Keep() { kept_ = true; }
-
- private:
-  static void Clear(wchar_t*& text) {
-    delete[] text;
-    text = nullptr;
-  }
-
-  DeviceRecord& record_;
-  bool kept_ = false;
-};
 
 // The earliest or the latest of the times offered, with its time text. A time is rendered only when it
 // would be kept, and one that has no time text is passed over.
 class TimeChoice {
  public:
-  enum class Keep { kEarliest, kLatest };
-  explicit TimeChoice(Keep keep) : keep_(keep) {}
+  enum class Pick { kEarliest, kLatest };
+  explicit TimeChoice(Pick pick) : pick_(pick) {}
 
   // Offers a time in FILETIME units (UTC); zero, as an unread date, is no time.
-  void Offer(std::uint64_t written) {
-    const bool better = keep_ == Keep::kEarliest ? written < written_ : written > written_;
-    if (written != 0 && (text_[0] == L'\0' || better) && FormatTimeText(written, text_)) {
-      written_ = written;
+  void Offer(std::uint64_t time) {
+    const bool better = pick_ == Pick::kEarliest ? time < time_ : time > time_;
+    if (time != 0 && (text_[0] == L'\0' || better) && FormatTimeText(time, text_)) {
+      time_ = time;
+    }
+  }
+
+  // Offers a key's last-write time, when it can be read.
+  void OfferLastWrite(const RegKey& key) {
+    ULONGLONG written = 0;
+    if (key.LastWriteTime(&written)) {
+      Offer(written);
     }
   }
 
   // The time text kept: empty when no time was.
   const wchar_t* Text() const { return text_; }
-  std::uint64_t Written() const { return written_; }
+  std::uint64_t Time() const { return time_; }
 
  private:
-  Keep keep_;
-  std::uint64_t written_ = 0;
+  Pick pick_;
+  std::uint64_t time_ = 0;
   wchar_t text_[kTimeTextCapacity] = {};
 };
 
-// Offers every time that the instance keys of `deviceType` hold: each key's last-write time, and the dates
-// Windows keeps of the instance. The key's time is read first: opening an instance to read its dates may
-// itself write the key (Wine's SetupAPI stores the device's class there). `instanceId` holds
-// "<enumerator>\<device key name>\" at `prefixUnits`; each instance's name is put after it. False when an
-// allocation fails.
-bool OfferInstanceTimes(const RegKey& deviceType, const DevicePropertyReader& properties, wchar_t* instanceId,
-                        std::size_t prefixUnits, wchar_t* scratch, TimeChoice& first,
-                        TimeChoice& lastAttached) {
-  const int instanceCount = deviceType.SubkeyCount();
-  for (int i = 0; i < instanceCount; ++i) {
-    ClearScratch(scratch);
-    if (!deviceType.EnumSubkey(scratch, kScratchUnits, static_cast<DWORD>(i))) {
-      continue;
+// The times that one device-type key holds of its device: the earliest of all (its first use) and the
+// latest last arrival or removal of its instances.
+class DeviceTimes {
+ public:
+  // `deviceKeyName` names the key under `source`'s enumerator. An instance ID prefix cut short fills the
+  // buffer, so that no instance's name fits after it and no instance's dates are read under a wrong ID.
+  DeviceTimes(const DeviceTypeSource& source, const wchar_t* deviceKeyName) : properties_(source.properties) {
+    for (const wchar_t* piece : {source.enumerator, L"\\", deviceKeyName, L"\\"}) {
+      AppendBounded(instanceId_, kInstanceIdUnits, prefixUnits_, piece);
     }
-    OpenedKey instance(deviceType.Handle(), scratch);
-    if (!instance) {
-      return false;
-    }
-    ULONGLONG written = 0;
-    if (instance->LastWriteTime(&written)) {
-      first.Offer(written);
-    }
-    instance.Reset();
-    std::size_t length = prefixUnits;
-    if (!AppendBounded(instanceId, kInstanceIdUnits, length, scratch)) {
-      continue;
-    }
-    const DeviceDates dates = properties.Read(instanceId);
-    for (const ULONGLONG date : {dates.install, dates.firstInstall, dates.lastArrival, dates.lastRemoval}) {
-      first.Offer(date);
-    }
-    lastAttached.Offer(dates.lastArrival);
-    lastAttached.Offer(dates.lastRemoval);
   }
-  return true;
-}
+  DeviceTimes(const DeviceTimes&) = delete;
+  DeviceTimes& operator=(const DeviceTimes&) = delete;
+
+  // Offers every time that `deviceType` and its instance keys hold: each key's last-write time, and the
+  // dates Windows keeps of each instance. An instance key's time is read before its dates: opening an
+  // instance to read its dates may itself write the key (Wine's SetupAPI stores the device's class there).
+  // False when an allocation fails. Uses `scratch` for the instance names.
+  bool Offer(const RegKey& deviceType, wchar_t* scratch) {
+    firstUse.OfferLastWrite(deviceType);
+    const int instanceCount = deviceType.SubkeyCount();
+    for (int i = 0; i < instanceCount; ++i) {
+      ClearScratch(scratch);
+      if (!deviceType.EnumSubkey(scratch, kScratchUnits, static_cast<DWORD>(i))) {
+        continue;
+      }
+      OpenedKey instance(deviceType.Handle(), scratch);
+      if (!instance) {
+        return false;
+      }
+      firstUse.OfferLastWrite(*instance);
+      instance.Reset();
+      std::size_t length = prefixUnits_;
+      if (!AppendBounded(instanceId_, kInstanceIdUnits, length, scratch)) {
+        continue;
+      }
+      const DeviceDates dates = properties_.Read(instanceId_);
+      for (const ULONGLONG date : {dates.install, dates.firstInstall, dates.lastArrival, dates.lastRemoval}) {
+        firstUse.Offer(date);
+      }
+      lastArrivalOrRemoval.Offer(dates.lastArrival);
+      lastArrivalOrRemoval.Offer(dates.lastRemoval);
+    }
+    return true;
+  }
+
+  TimeChoice firstUse{TimeChoice::Pick::kEarliest};
+  TimeChoice lastArrivalOrRemoval{TimeChoice::Pick::kLatest};
+
+ private:
+  const DevicePropertyReader& properties_;
+  wchar_t instanceId_[kInstanceIdUnits] = {};
+  std::size_t prefixUnits_ = 0;
+};
 
 // Stores the first instance key's two values, and the device's first use and last arrival or removal.
 // False when an allocation fails.
@@ -160,35 +179,22 @@ bool StoreKeyData(const RegKey& deviceType, const RegKey& instance, const Device
     return false;
   }
 
-  TimeChoice first(TimeChoice::Keep::kEarliest);
-  TimeChoice lastAttached(TimeChoice::Keep::kLatest);
-  ULONGLONG written = 0;
-  if (deviceType.LastWriteTime(&written)) {
-    first.Offer(written);
-  }
-  // A prefix cut short fills the buffer, so that no instance's name fits after it and no instance's dates
-  // are read under a wrong ID.
-  wchar_t instanceId[kInstanceIdUnits] = {};
-  std::size_t prefixUnits = 0;
-  for (const wchar_t* piece :
-       {source.enumerator, L"\\", static_cast<const wchar_t*>(record.deviceKeyName), L"\\"}) {
-    AppendBounded(instanceId, kInstanceIdUnits, prefixUnits, piece);
-  }
-  if (!OfferInstanceTimes(deviceType, source.properties, instanceId, prefixUnits, scratch, first,
-                          lastAttached)) {
+  DeviceTimes times(source, record.deviceKeyName);
+  if (!times.Offer(deviceType, scratch)) {
     return false;
   }
-  record.firstUsed = NewRecordString(first.Text(), std::wcslen(first.Text()));
-  record.firstWritten = first.Written();
-  record.lastAttached = NewRecordString(lastAttached.Text(), std::wcslen(lastAttached.Text()));
-  record.lastAttachedWritten = lastAttached.Written();
-  return record.firstUsed && record.lastAttached;
+  record.firstUsed = NewRecordString(times.firstUse.Text(), std::wcslen(times.firstUse.Text()));
+  record.firstUsedTime = times.firstUse.Time();
+  record.lastArrivalOrRemoval =
+      NewRecordString(times.lastArrivalOrRemoval.Text(), std::wcslen(times.lastArrivalOrRemoval.Text()));
+  record.lastArrivalOrRemovalTime = times.lastArrivalOrRemoval.Time();
+  return record.firstUsed && record.lastArrivalOrRemoval;
 }
 
 }  // namespace
 
 bool StoreDeviceType(const DeviceTypeSource& source, wchar_t* scratch, DeviceRecord& record) {
-  DeviceRecordFill fill(record);
+  RecordFill<DeviceRecord> fill(record);
   record.deviceKeyName = NewRecordStringFromScratch(scratch);
   if (!record.deviceKeyName) {
     return false;
@@ -209,7 +215,7 @@ bool StoreDeviceType(const DeviceTypeSource& source, wchar_t* scratch, DeviceRec
   deviceType.Reset();
   instance.Reset();
   if (stored) {
-    fill.Keep();
+    fill.Complete();
   }
   return stored;
 }

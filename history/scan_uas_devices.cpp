@@ -169,10 +169,8 @@ Verdict JudgeDeviceType(const RegKey& scsi, const wchar_t* deviceKeyName, const 
 }  // namespace
 
 void DeviceHistory::ScanUasDevices(const DevicePropertyReader& properties) {
-  uasDeviceCount = 0;
-  // Nothing here throws; the guard keeps any fault inside the scan. Keys, scratches and containers are
-  // owned by scope, so leaving early by a failed allocation or a fault releases them alike.
-  try {
+  RecordSlots<DeviceRecord> slots(uasDevices, uasDeviceCount);
+  RunGuarded([&] {
     UasContainers containers;
     if (!CollectUasContainers(containers) || containers.Empty()) {
       return;
@@ -182,15 +180,11 @@ void DeviceHistory::ScanUasDevices(const DevicePropertyReader& properties) {
       return;
     }
     const int typeCount = scsi->SubkeyCount();
-    if (typeCount <= 0) {
-      return;
-    }
-    uasDevices = new (std::nothrow) DeviceRecord[typeCount];
-    if (!uasDevices) {
+    if (!slots.Reserve(typeCount)) {
       return;
     }
     const DeviceTypeSource source = {*scsi, L"SCSI", properties};
-    for (int index = 0; index < typeCount; ++index) {
+    for (int index = 0; index < typeCount && !slots.Full(); ++index) {
       Scratch scratch = NewScratch();
       if (!scratch) {
         return;
@@ -204,12 +198,11 @@ void DeviceHistory::ScanUasDevices(const DevicePropertyReader& properties) {
         return;
       }
       if (verdict == Verdict::kUas) {
-        if (!StoreDeviceType(source, scratch.get(), uasDevices[uasDeviceCount])) {
+        if (!StoreDeviceType(source, scratch.get(), slots.Next())) {
           return;
         }
-        ++uasDeviceCount;
+        slots.Stored();
       }
     }
-  } catch (...) {
-  }
+  });
 }

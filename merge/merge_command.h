@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "report/compose_report.h"
+
 // The merger's exit codes: every file merged; some files not merged (they are listed); nothing merged,
 // wrong arguments, memory run out, or no table or no page written.
 constexpr int kMergeAllMerged = 0;
@@ -29,9 +31,9 @@ extern const wchar_t kMergeHelp[];
 // cannot be is taken too, so that the summary names it among the files not merged, with the reason.
 bool IsReportFileName(const std::wstring& fileName);
 
-// The largest file read as a report: the program's report holds at most 1,048,575 UTF-16 units, at most
-// three bytes each.
-constexpr std::size_t kMaxReportBytes = 3 * 1048576;
+// The largest file read as a report: the program's report holds fewer than kReportTextUnits UTF-16 units,
+// at most three bytes each.
+constexpr std::size_t kMaxReportBytes = 3 * static_cast<std::size_t>(kReportTextUnits);
 
 // Merges the reports that the inputs name into one CSV table, and beside it the overview page
 // (merge/writing/overview_page.h), and tells `say`, line by line, what the user should read: the paths of

@@ -1,3 +1,5 @@
+#include "report/compose_report.h"
+
 #include <cstddef>
 #include <cstring>
 #include <cwchar>
@@ -123,10 +125,11 @@ const wchar_t* DisplayText(const wchar_t* value) {
 // A device record as the report prints it, with the first and last use that correlation set: devices seen
 // in both views carry their last use (a missing one prints as empty text).
 void AppendDevice(ReportWriter& report, const DeviceRecord& device) {
-  const wchar_t* const lastUse = device.interface ? (device.lastUse ? device.lastUse : L"") : nullptr;
+  const wchar_t* const lastUse =
+      device.interface ? (device.reportedLastUse ? device.reportedLastUse : L"") : nullptr;
   const wchar_t* const values[kReportFieldCount] = {
       device.deviceKeyName, DisplayText(device.friendlyName), DisplayText(device.description),
-      device.firstUse ? device.firstUse : device.firstUsed, lastUse};
+      device.reportedFirstUse ? device.reportedFirstUse : device.firstUsed, lastUse};
   if (lastUse) {
     AppendRecord(report, kBothViewsLines, values);
   } else {
@@ -142,14 +145,15 @@ struct DeviceArray {
 
 }  // namespace
 
-void DeviceHistory::ComposeReport(wchar_t* text) {
-  Correlate();
-  const DeviceArray deviceArrays[] = {{devices, deviceCount}, {uasDevices, uasDeviceCount}};
+void ComposeReport(DeviceHistory& history, wchar_t* text) {
+  history.Correlate();
+  const DeviceArray deviceArrays[] = {{history.devices, history.deviceCount},
+                                      {history.uasDevices, history.uasDeviceCount}};
   ReportWriter report(text);
   report.AppendHeader(kReportHeader);
 
-  // Devices seen in both views. A linked device whose own fields are incomplete (a scan cut short) is
-  // passed over like the incomplete records below.
+  // Devices seen in both views. The scans count only whole records, but a store filled otherwise may hold
+  // a device without some of its fields: it is passed over here and below, never read through a null.
   for (const DeviceArray& array : deviceArrays) {
     for (std::int32_t d = 0; array.records && d < array.count; ++d) {
       const DeviceRecord& device = array.records[d];
@@ -172,9 +176,9 @@ void DeviceHistory::ComposeReport(wchar_t* text) {
 
   // Entries whose device key is gone. A SCSI entry that no UAS drive claims is an internal disk, or a
   // removed drive that cannot be told from one: never listed.
-  if (interfaces) {
-    for (std::int32_t i = 0; i < interfaceCount; ++i) {
-      const InterfaceRecord& entry = interfaces[i];
+  if (history.interfaces) {
+    for (std::int32_t i = 0; i < history.interfaceCount; ++i) {
+      const InterfaceRecord& entry = history.interfaces[i];
       if (entry.matched || entry.bus != DeviceBus::kUsbstor || !entry.deviceKeyName || !entry.lastUsed) {
         continue;
       }

@@ -127,7 +127,6 @@ bool ReportFile::FormatPath(wchar_t* path, const wchar_t* folder, const SYSTEMTI
   const wchar_t* const pieces[] = {
       folder, L"\\", stamp, kReportNameSeparator, user, kReportNameSeparator, computer, kReportNameExtension};
   std::size_t length = 0;
-  path[0] = L'\0';
   bool fits = true;
   for (const wchar_t* piece : pieces) {
     fits = fits && AppendBounded(path, kPathUnits, length, piece);

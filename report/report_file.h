@@ -30,9 +30,6 @@ class ReportFile {
   // The path built by the last Create(): valid while the object lives, empty before the first Create().
   const wchar_t* Path() const { return path; }
 
-  // The file handle: null while no file is held, INVALID_HANDLE_VALUE after a failed creation.
-  HANDLE Handle() const { return handle; }
-
   // Composes the path from the all-users desktop folder ("C:\" when unknown), the local time to the
   // minute, the interactive user's account name and the computer name ("Unknown" for either when
   // unknown). False when the path did not fit its buffer; it is then cut and terminated.

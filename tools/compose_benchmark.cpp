@@ -8,6 +8,7 @@
 #include <string>
 
 #include "history/device_history.h"
+#include "report/compose_report.h"
 #include "tools/fastest_milliseconds.h"
 
 namespace {
@@ -45,7 +46,7 @@ void Measure(int devices, int entries) {
   const double correlation = FastestMilliseconds([&store] { store.Correlate(); });
   const double composition = FastestMilliseconds([&store, &text] {
     text[0] = L'\0';
-    store.ComposeReport(text.get());
+    ComposeReport(store, text.get());
   });
   store.Release();
   std::printf(

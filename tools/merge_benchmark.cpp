@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "history/device_history.h"
-#include "history/scan_support.h"
 #include "merge/merge_command.h"
 #include "merge/report_files.h"
+#include "report/compose_report.h"
 #include "tools/fastest_milliseconds.h"
 
 namespace {
@@ -30,8 +30,11 @@ constexpr int kReportsPerComputer = 4;
 constexpr int kBothViews = 24, kNoInterface = 5, kNoDeviceKey = 5;
 constexpr wchar_t kCompleteMarker[] = L"\\complete.marker";
 
+// A string that the store owns and frees.
 wchar_t* RecordString(const std::wstring& text) {
-  return NewRecordString(text.c_str(), text.size());
+  wchar_t* copy = new wchar_t[text.size() + 1];
+  std::wmemcpy(copy, text.c_str(), text.size() + 1);
+  return copy;
 }
 
 std::wstring Formatted(const wchar_t* format, int first, int second = 0, int third = 0) {
@@ -94,7 +97,7 @@ bool MakeReports(const std::wstring& folder) {
       DeviceHistory store{DeviceHistory::Unscanned{}};
       FillReport(store, computer, report);
       text[0] = L'\0';
-      store.ComposeReport(text.get());
+      ComposeReport(store, text.get());
       store.Release();
       const int units = static_cast<int>(std::wcslen(text.get()));
       std::string bytes(static_cast<std::size_t>(units) * 2, '\0');
