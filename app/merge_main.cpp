@@ -73,7 +73,8 @@ void WaitForKeyWhenTheConsoleIsOurs(const ConsoleOutput& output) {
 
 }  // namespace
 
-// Merges the report files and folders named on the command line into one CSV table; see MergeHelp().
+// Merges the report files and folders named on the command line into a CSV table, an overview page and a
+// workbook; see MergeHelp().
 int wmain(int argc, wchar_t** argv) {
   SearchDllsInTheSystemFolderOnly();
   const ConsoleOutput output;
