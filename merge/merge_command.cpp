@@ -325,7 +325,7 @@ InputFiles FindInputFiles(const std::vector<std::wstring>& inputs) {
   for (const std::wstring& folder : unlisted) {
     found.notMerged.push_back({folder, L"無法列出此資料夾的內容"});
   }
-  found.outputFolder = !firstFolder.empty() ? firstFolder : firstFileFolder;
+  found.outputFolder = std::move(!firstFolder.empty() ? firstFolder : firstFileFolder);
   return found;
 }
 
@@ -435,10 +435,10 @@ std::wstring TableWrittenLine(std::size_t readCount, const MergedReports& merged
          Formatted(L"%d 列：", static_cast<int>(rows)) + table;
 }
 
-// Writes the table, then the page, then the workbook, saying each one written; stops at the first that
-// cannot be written, saying so.
-bool WriteOutputs(const OutputPaths& outputs, const MergedReports& merged, const std::wstring& tableWritten,
-                  const std::vector<NotMergedFile>& notMerged, const std::wstring& since, const Say& say) {
+// Writes the table, then the page, then the workbook, saying each one written (the table with the counts:
+// `readCount` reports read); stops at the first that cannot be written, saying so.
+bool WriteOutputs(const OutputPaths& outputs, const MergedReports& merged, std::size_t readCount,
+                  const std::vector<NotMergedFile>& notMerged, const MergeOptions& options, const Say& say) {
   // Both outcomes' lines are made before the page, so that saying either needs no memory that the page may
   // have used up.
   const std::wstring pageWritten = L"概況頁：" + outputs.page,
@@ -449,8 +449,8 @@ bool WriteOutputs(const OutputPaths& outputs, const MergedReports& merged, const
     say(L"無法寫出表格：" + outputs.table);
     return false;
   }
-  say(tableWritten);
-  if (!WritePage(outputs.page, merged, notMerged, since)) {
+  say(TableWrittenLine(readCount, merged, options.latestOnly, outputs.table));
+  if (!WritePage(outputs.page, merged, notMerged, options.since)) {
     say(pageNotWritten);
     return false;
   }
@@ -488,8 +488,7 @@ int MergeOrThrow(const MergeOptions& options, const Say& say) {
   }
   const std::size_t readCount = merged.Reports().size();
   merged.Order(options.latestOnly);
-  const std::wstring tableWritten = TableWrittenLine(readCount, merged, options.latestOnly, outputs.table);
-  if (!WriteOutputs(outputs, merged, tableWritten, input.notMerged, options.since, say)) {
+  if (!WriteOutputs(outputs, merged, readCount, input.notMerged, options, say)) {
     return kMergeFailed;
   }
   return input.notMerged.empty() ? kMergeAllMerged : kMergeSomeNotMerged;
