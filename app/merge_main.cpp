@@ -73,7 +73,8 @@ void WaitForKeyWhenTheConsoleIsOurs(const ConsoleOutput& output) {
 
 }  // namespace
 
-// Merges the report files and folders named on the command line into one CSV table; see kMergeHelp.
+// Merges the report files and folders named on the command line into a CSV table, an overview page and a
+// workbook; see MergeHelp().
 int wmain(int argc, wchar_t** argv) {
   SearchDllsInTheSystemFolderOnly();
   const ConsoleOutput output;
@@ -82,13 +83,13 @@ int wmain(int argc, wchar_t** argv) {
   std::wstring error;
   int exitCode = kMergeAllMerged;
   if (arguments.empty()) {
-    output.Write(kMergeHelp);
+    output.Write(MergeHelp());
     exitCode = kMergeFailed;
   } else if (!ReadMergeArguments(arguments, options, error)) {
     output.Line(error + kWrongArgumentsHint);
     exitCode = kMergeFailed;
   } else if (options.help) {
-    output.Write(kMergeHelp);
+    output.Write(MergeHelp());
   } else {
     exitCode = MergeReports(options, [&output](const std::wstring& line) { output.Line(line); });
   }

@@ -21,7 +21,10 @@
 #include "text/time_text.h"
 #include "text/utf8.h"
 
-const wchar_t kMergeHelp[] =
+namespace {
+
+// The help before and after the list of the code pages in which reports are read.
+constexpr wchar_t kHelpBeforeCodePages[] =
     L"vestigia-merge：把多台電腦的 USB 大量存取裝置使用記錄報告合併成一個 CSV 表格。\r\n"
     L"\r\n"
     L"用法：vestigia-merge [-o 輸出檔.csv] [--latest] [--since YYYY-MM-DD] 報告檔或資料夾 ...\r\n"
@@ -36,7 +39,9 @@ const wchar_t kMergeHelp[] =
     L"                  未指定時概況頁不標出任何電腦。\r\n"
     L"  --help          顯示這段說明。\r\n"
     L"\r\n"
-    L"每份報告依其寫入時的字碼頁讀取（950、936、932、949、65001、1252），而且必須完整、只有一種讀法；\r\n"
+    L"每份報告依其寫入時的字碼頁讀取（";
+constexpr wchar_t kHelpAfterCodePages[] =
+    L"），而且必須完整、只有一種讀法；\r\n"
     L"不符合的檔案不會合併，並列出原因與行號。表格為 UTF-8（含 BOM）的 CSV，每筆記錄一列，\r\n"
     L"依電腦、報告時間排序。表格寫完才會出現；同名的舊檔只會被完整的新表格取代。\r\n"
     L"\r\n"
@@ -52,7 +57,7 @@ const wchar_t kMergeHelp[] =
     L"結束代碼：0 全部合併；1 有檔案未合併（已列出）；2 沒有合併任何報告、參數錯誤、記憶體不足，\r\n"
     L"或未寫出表格、概況頁或活頁簿（已寫出的仍保留）。\r\n";
 
-namespace {
+using Say = std::function<void(const std::wstring&)>;
 
 constexpr wchar_t kOutputNameFormat[] = L"merged-%04d%02d%02d-%02d%02d%02d.csv";
 
@@ -61,6 +66,15 @@ std::wstring Formatted(const wchar_t* format, Numbers... numbers) {
   wchar_t buffer[256] = {};
   std::swprintf(buffer, std::size(buffer), format, numbers...);
   return buffer;
+}
+
+// The code pages in which reports are read, in the order tried: "950、936、...".
+std::wstring CodePageList() {
+  std::wstring list;
+  for (const unsigned codePage : kReportCodePages) {
+    list += (list.empty() ? L"" : L"、") + std::to_wstring(codePage);
+  }
+  return list;
 }
 
 std::wstring ReasonFor(const ReportReading& reading) {
@@ -137,7 +151,7 @@ bool ReadReport(const std::wstring& path, ReadingSpace& space, ReportName& name,
   }
   const unsigned codePage = space.recognizer.CodePageOf(bytes);
   if (codePage == 0) {
-    reason = L"不是報告：第 1 行不是任何支援的字碼頁（950、936、932、949、65001、1252）中的報告標題";
+    reason = L"不是報告：第 1 行不是任何支援的字碼頁（" + CodePageList() + L"）中的報告標題";
     return false;
   }
   if (!DecodeReport(bytes, codePage, space.text)) {
@@ -229,6 +243,10 @@ bool WriteWorkbook(const std::wstring& path, const MergedReports& merged) {
 
 }  // namespace
 
+std::wstring MergeHelp() {
+  return kHelpBeforeCodePages + CodePageList() + kHelpAfterCodePages;
+}
+
 bool ReadMergeArguments(const std::vector<std::wstring>& arguments, MergeOptions& options,
                         std::wstring& error) {
   for (std::size_t i = 0; i < arguments.size(); ++i) {
@@ -280,62 +298,90 @@ bool IsReportFileName(const std::wstring& fileName) {
 
 namespace {
 
-// The merge itself; running out of memory anywhere in it throws std::bad_alloc out of it.
-int MergeOrThrow(const MergeOptions& options, const std::function<void(const std::wstring&)>& say) {
-  std::vector<std::wstring> files, unlisted;
+// What the inputs name: the files to merge, in the order found, and the inputs that cannot be merged.
+struct InputFiles {
+  std::vector<std::wstring> files;
   std::vector<NotMergedFile> notMerged;
+  std::wstring outputFolder;  // where the table goes without -o: the first folder, or the first file's
+};
+
+InputFiles FindInputFiles(const std::vector<std::wstring>& inputs) {
+  InputFiles found;
+  std::vector<std::wstring> unlisted;
   std::wstring firstFolder, firstFileFolder;
-  for (const std::wstring& input : options.inputs) {
+  for (const std::wstring& input : inputs) {
     switch (KindOfPath(input)) {
       case PathKind::kFolder:
         firstFolder = firstFolder.empty() ? input : firstFolder;
-        FindFiles(input, IsReportFileName, files, unlisted);
+        FindFiles(input, IsReportFileName, found.files, unlisted);
         break;
       case PathKind::kFile:
         firstFileFolder = firstFileFolder.empty() ? FolderOf(input) : firstFileFolder;
-        files.push_back(input);
+        found.files.push_back(input);
         break;
       case PathKind::kMissing:
-        notMerged.push_back({input, L"找不到此檔案或資料夾"});
+        found.notMerged.push_back({input, L"找不到此檔案或資料夾"});
         break;
     }
   }
   for (const std::wstring& folder : unlisted) {
-    notMerged.push_back({folder, L"無法列出此資料夾的內容"});
+    found.notMerged.push_back({folder, L"無法列出此資料夾的內容"});
   }
+  found.outputFolder = std::move(!firstFolder.empty() ? firstFolder : firstFileFolder);
+  return found;
+}
 
-  // The same file named twice (a folder and a file in it, or two spellings of one path) is read once.
+// Drops every later naming of a file already in `files` (a folder and a file in it, or two spellings of one
+// path), so that each is read once. Returns the FullPathKey of each file kept, in the same order.
+std::vector<std::wstring> KeepEachFileOnce(std::vector<std::wstring>& files) {
   std::vector<std::wstring> keys;
-  {
-    std::set<std::wstring> seen;
-    std::size_t kept = 0;
-    for (std::wstring& file : files) {
-      std::wstring key = FullPathKey(file);
-      if (seen.insert(key).second) {
-        keys.push_back(std::move(key));
-        files[kept++].swap(file);
-      }
+  std::set<std::wstring> seen;
+  std::size_t kept = 0;
+  for (std::wstring& file : files) {
+    std::wstring key = FullPathKey(file);
+    if (seen.insert(key).second) {
+      keys.push_back(std::move(key));
+      files[kept++].swap(file);
     }
-    files.resize(kept);
   }
-  const std::wstring output = !options.output.empty()
-                                  ? options.output
-                                  : DefaultOutputPath(!firstFolder.empty() ? firstFolder : firstFileFolder);
-  const std::wstring page = OverviewPagePath(output), workbook = WorkbookPath(output);
-  // Each output is first written beside its name as NAME.partial, which must not be a file to merge either.
+  files.resize(kept);
+  return keys;
+}
+
+// The paths of the three outputs: the table's (-o, or a dated name in `folder`) and the page's and the
+// workbook's beside it.
+struct OutputPaths {
+  std::wstring table, page, workbook;
+};
+
+OutputPaths OutputPathsFor(const std::wstring& output, const std::wstring& folder) {
+  OutputPaths paths;
+  paths.table = !output.empty() ? output : DefaultOutputPath(folder);
+  paths.page = OverviewPagePath(paths.table);
+  paths.workbook = WorkbookPath(paths.table);
+  return paths;
+}
+
+// The first of the files that any output, or its partial file (each output is first written beside its
+// name as NAME.partial), would replace; null when none would.
+const std::wstring* FileThatAnOutputReplaces(const std::vector<std::wstring>& files,
+                                             const std::vector<std::wstring>& keys,
+                                             const OutputPaths& outputs) {
   std::vector<FileIdentity> identities;
   for (const std::wstring& name :
-       {output, page, workbook, output + kPartialSuffix, page + kPartialSuffix, workbook + kPartialSuffix}) {
+       {outputs.table, outputs.page, outputs.workbook, outputs.table + kPartialSuffix,
+        outputs.page + kPartialSuffix, outputs.workbook + kPartialSuffix}) {
     if (const std::wstring* replaced = FileThatOutputReplaces(files, keys, identities, FileIdentity(name))) {
-      say(L"輸出檔會取代要合併的檔案 " + *replaced + L"，請用 -o 指定另一個檔名。");
-      return kMergeFailed;
+      return replaced;
     }
   }
-  keys = std::vector<std::wstring>();
-  identities = std::vector<FileIdentity>();
+  return nullptr;
+}
 
-  MergedReports merged;
-  std::vector<std::wstring> ambiguousNames;
+// Reads every file into `merged`; adds each file not merged to `notMerged`, and a note on each file whose
+// name has two readings to `ambiguousNames`.
+void ReadReports(const std::vector<std::wstring>& files, MergedReports& merged,
+                 std::vector<NotMergedFile>& notMerged, std::vector<std::wstring>& ambiguousNames) {
   ReadingSpace space;
   ReportName name;
   std::wstring reason;
@@ -350,12 +396,18 @@ int MergeOrThrow(const MergeOptions& options, const std::function<void(const std
     }
     merged.Add(file, name, space.reading.content);
   }
-  files = std::vector<std::wstring>();
+}
 
-  // Listed in path order, so that the summary does not depend on the order in which folders list files.
+// Puts both lists in path order, so that the summary and the page do not depend on the order in which
+// folders list files.
+void SortByPath(std::vector<NotMergedFile>& notMerged, std::vector<std::wstring>& ambiguousNames) {
   std::sort(notMerged.begin(), notMerged.end(),
             [](const NotMergedFile& a, const NotMergedFile& b) { return a.path < b.path; });
   std::sort(ambiguousNames.begin(), ambiguousNames.end());
+}
+
+void SayFilesNotMerged(const std::vector<NotMergedFile>& notMerged,
+                       const std::vector<std::wstring>& ambiguousNames, const Say& say) {
   if (!notMerged.empty()) {
     say(Formatted(L"未合併 %d 個檔案：", static_cast<int>(notMerged.size())));
     for (const NotMergedFile& file : notMerged) {
@@ -368,42 +420,80 @@ int MergeOrThrow(const MergeOptions& options, const std::function<void(const std
       say(L"  " + note);
     }
   }
+}
+
+// The summary's line on the table: how many reports were read, how many the table takes (with --latest)
+// and its rows (one per record, one for a report without any), and where it is.
+std::wstring TableWrittenLine(std::size_t readCount, const MergedReports& merged, bool latestOnly,
+                              const std::wstring& table) {
+  std::size_t rows = 0;
+  for (const MergedReport& report : merged.Reports()) {
+    rows += report.recordCount == 0 ? 1 : report.recordCount;
+  }
+  return Formatted(L"已合併 %d 份報告。", static_cast<int>(readCount)) +
+         (latestOnly
+              ? Formatted(L"表格取每台電腦最新的報告，共 %d 份、", static_cast<int>(merged.Reports().size()))
+              : std::wstring(L"表格共 ")) +
+         Formatted(L"%d 列：", static_cast<int>(rows)) + table;
+}
+
+// Writes the table, then the page, then the workbook, saying each one written (the table with the counts:
+// `readCount` reports read); stops at the first that cannot be written, saying so.
+bool WriteOutputs(const OutputPaths& outputs, const MergedReports& merged, std::size_t readCount,
+                  const std::vector<NotMergedFile>& notMerged, const MergeOptions& options, const Say& say) {
+  // Both outcomes' lines are made before the page, so that saying either needs no memory that the page may
+  // have used up.
+  const std::wstring pageWritten = L"概況頁：" + outputs.page,
+                     pageNotWritten = L"無法寫出概況頁（表格已寫出）：" + outputs.page,
+                     workbookWritten = L"活頁簿：" + outputs.workbook,
+                     workbookNotWritten = L"無法寫出活頁簿（表格與概況頁已寫出）：" + outputs.workbook;
+  if (!WriteTable(outputs.table, merged)) {
+    say(L"無法寫出表格：" + outputs.table);
+    return false;
+  }
+  say(TableWrittenLine(readCount, merged, options.latestOnly, outputs.table));
+  if (!WritePage(outputs.page, merged, notMerged, options.since)) {
+    say(pageNotWritten);
+    return false;
+  }
+  say(pageWritten);
+  if (!WriteWorkbook(outputs.workbook, merged)) {
+    say(workbookNotWritten);
+    return false;
+  }
+  say(workbookWritten);
+  return true;
+}
+
+// The merge itself; running out of memory anywhere in it throws std::bad_alloc out of it. Each list is
+// released as soon as the steps after it no longer need it.
+int MergeOrThrow(const MergeOptions& options, const Say& say) {
+  InputFiles input = FindInputFiles(options.inputs);
+  std::vector<std::wstring> keys = KeepEachFileOnce(input.files);
+  const OutputPaths outputs = OutputPathsFor(options.output, input.outputFolder);
+  if (const std::wstring* replaced = FileThatAnOutputReplaces(input.files, keys, outputs)) {
+    say(L"輸出檔會取代要合併的檔案 " + *replaced + L"，請用 -o 指定另一個檔名。");
+    return kMergeFailed;
+  }
+  keys = std::vector<std::wstring>();
+
+  MergedReports merged;
+  std::vector<std::wstring> ambiguousNames;
+  ReadReports(input.files, merged, input.notMerged, ambiguousNames);
+  input.files = std::vector<std::wstring>();
+
+  SortByPath(input.notMerged, ambiguousNames);
+  SayFilesNotMerged(input.notMerged, ambiguousNames, say);
   if (merged.Reports().empty()) {
     say(L"沒有合併任何報告，未寫出表格。");
     return kMergeFailed;
   }
   const std::size_t readCount = merged.Reports().size();
   merged.Order(options.latestOnly);
-  std::size_t rows = 0;
-  for (const MergedReport& report : merged.Reports()) {
-    rows += report.recordCount == 0 ? 1 : report.recordCount;
-  }
-  // Both outcomes' lines are made before the page, so that saying either needs no memory that the page may
-  // have used up.
-  const std::wstring pageWritten = L"概況頁：" + page,
-                     pageNotWritten = L"無法寫出概況頁（表格已寫出）：" + page,
-                     workbookWritten = L"活頁簿：" + workbook,
-                     workbookNotWritten = L"無法寫出活頁簿（表格與概況頁已寫出）：" + workbook;
-  if (!WriteTable(output, merged)) {
-    say(L"無法寫出表格：" + output);
+  if (!WriteOutputs(outputs, merged, readCount, input.notMerged, options, say)) {
     return kMergeFailed;
   }
-  say(Formatted(L"已合併 %d 份報告。", static_cast<int>(readCount)) +
-      (options.latestOnly
-           ? Formatted(L"表格取每台電腦最新的報告，共 %d 份、", static_cast<int>(merged.Reports().size()))
-           : std::wstring(L"表格共 ")) +
-      Formatted(L"%d 列：", static_cast<int>(rows)) + output);
-  if (!WritePage(page, merged, notMerged, options.since)) {
-    say(pageNotWritten);
-    return kMergeFailed;
-  }
-  say(pageWritten);
-  if (!WriteWorkbook(workbook, merged)) {
-    say(workbookNotWritten);
-    return kMergeFailed;
-  }
-  say(workbookWritten);
-  return notMerged.empty() ? kMergeAllMerged : kMergeSomeNotMerged;
+  return input.notMerged.empty() ? kMergeAllMerged : kMergeSomeNotMerged;
 }
 
 }  // namespace

@@ -25,7 +25,7 @@ bool ReadMergeArguments(const std::vector<std::wstring>& arguments, MergeOptions
                         std::wstring& error);
 
 // What --help prints.
-extern const wchar_t kMergeHelp[];
+std::wstring MergeHelp();
 
 // Whether a file found in a folder is taken for a report: its name has a report's form. One whose time
 // cannot be is taken too, so that the summary names it among the files not merged, with the reason.
@@ -36,9 +36,10 @@ bool IsReportFileName(const std::wstring& fileName);
 constexpr std::size_t kMaxReportBytes = 3 * static_cast<std::size_t>(kReportTextUnits);
 
 // Merges the reports that the inputs name into one CSV table, and beside it the overview page
-// (merge/writing/overview_page.h), and tells `say`, line by line, what the user should read: the paths of
-// both and the counts, and each file not merged with the reason and the line. Each file appears whole or not
-// at all; the page is written only after the table, and a page that cannot be written leaves the table
-// in place and fails the run. Memory running out anywhere ends the run with a line saying so and
-// kMergeFailed, no partial file left behind. Returns the exit code.
+// (merge/writing/overview_page.h) and the workbook (merge/writing/workbook.h), and tells `say`, line by
+// line, what the user should read: each file not merged with the reason and the line, the counts, and the
+// paths of the three outputs. Each output appears whole or not at all, in that order: the table, then the
+// page, then the workbook; one that cannot be written leaves those before it in place, ends the run and
+// fails it. Memory running out anywhere ends the run with a line saying so and kMergeFailed, no partial
+// file left behind. Returns the exit code.
 int MergeReports(const MergeOptions& options, const std::function<void(const std::wstring&)>& say);

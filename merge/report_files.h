@@ -49,7 +49,8 @@ class FileIdentity {
   std::wstring fullPath_;
 };
 
-// Reads the whole file into `bytes`, whose capacity is reused from file to file.
+// Reads the whole file into `bytes`, whose capacity is reused from file to file: kTooLarge, reading nothing,
+// when it holds more than `maxBytes`; kUnreadable when it cannot be opened or read to its end.
 enum class ReadOutcome { kRead, kUnreadable, kTooLarge };
 ReadOutcome ReadWholeFile(const std::wstring& path, std::size_t maxBytes, std::string& bytes);
 

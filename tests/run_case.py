@@ -1,11 +1,14 @@
 #!/usr/bin/env python3
 """run_case.py [--unit] EXE CASE WORK: runs EXE on the case folder CASE (its files: README.md) in a fresh copy
-of the pristine prefix under WORK, at UTC+8 unless its options name another time zone, on a private X server;
+of the pristine prefix under WORK, in the run's time zone (tools/run.env) unless its options name another, on a private X server;
 --unit runs a test program without one."""
 
 import datetime, glob, os, pathlib, pwd, shutil, socket, subprocess, sys, time, zoneinfo
 
 TOOLS = pathlib.Path(__file__).resolve().parents[1] / "tools"
+# The run's time zone and code page, read from the file that the bash scripts source too.
+RUN = dict(line.split("=", 1) for line in (TOOLS / "run.env").read_text().splitlines()
+           if line and not line.startswith("#"))
 CAPTIONS = {0: "報告產生完成", 2: "報告產生失敗"}
 UNSEEN = {124: "had not ended by itself in the time allowed", 125: "made a window"}  # the launcher's exit codes
 failures = []
@@ -59,7 +62,7 @@ def run_with_box(command, env, desktop, work):
 
 
 def check_run(exe, case, options, env, desktop, work):
-    target, codec = options.get("target"), "cp" + options.get("codepage", "950")
+    target, codec = options.get("target"), "cp" + options.get("codepage", RUN["RUN_CODEPAGE"])
     start = datetime.datetime.now(zoneinfo.ZoneInfo(env["TZ"])).replace(second=0, microsecond=0)
     for path in [desktop / name for name in report_names(start, 5)] if target else []:
         {"blocked": path.mkdir, "full": lambda: path.symlink_to("/dev/full"),
@@ -103,8 +106,8 @@ def main(unit, exe, case, work):
     subprocess.run([TOOLS / "wine-prefix.sh", "copy", os.environ["VESTIGIA_PRISTINE"], prefix,
                     *[f for f in [case / "registry.reg"] if f.exists()]], check=True)
     env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}  # the caller's locale too: Wine's is its own
-    env.update(WINEPREFIX=str(prefix), TZ=options.get("timezone", "Asia/Taipei"),
-               VESTIGIA_CODEPAGE=options.get("codepage", "950"),
+    env.update(WINEPREFIX=str(prefix), TZ=options.get("timezone", RUN["RUN_TIMEZONE"]),
+               VESTIGIA_CODEPAGE=options.get("codepage", RUN["RUN_CODEPAGE"]),
                VESTIGIA_CASE="Z:" + str(case).replace("/", "\\"))
     if unit:
         code = subprocess.run([TOOLS / "wine-session.sh", exe], env=env, stdin=subprocess.DEVNULL).returncode

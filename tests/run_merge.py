@@ -7,7 +7,7 @@ each run must give the same bytes. See tests/merge_cases/README.md."""
 
 import os, pathlib, re, shutil, subprocess, sys
 from urllib.parse import unquote
-from run_case import TOOLS
+from run_case import RUN, TOOLS
 from page_facts import check_page
 from workbook_facts import check_workbook
 
@@ -57,9 +57,9 @@ def run(exe, case, work, folder, options, args, written):
     failures = []
     lay_down(case, folder)
     before = snapshot(folder)
-    codepage = options.get("codepage", "950")
+    codepage = options.get("codepage", RUN["RUN_CODEPAGE"])
     env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}  # the caller's locale too: Wine's is its own
-    env.update(WINEPREFIX=str(work / "prefix"), TZ="Asia/Taipei", VESTIGIA_CODEPAGE=codepage)
+    env.update(WINEPREFIX=str(work / "prefix"), TZ=RUN["RUN_TIMEZONE"], VESTIGIA_CODEPAGE=codepage)
     run = subprocess.run([TOOLS / "wine-run.sh", exe, *args], cwd=folder, env=env,
                          stdin=subprocess.DEVNULL, capture_output=True, timeout=600)
     if run.returncode != int(options.get("exit", "0")):

@@ -15,6 +15,9 @@ program reads. Prints both figures and their ratio. Not a test.
 import argparse, os, pathlib, statistics, subprocess, sys, time
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
+# The run's time zone and code page, read from the file that the bash scripts source too.
+RUN = dict(line.split("=", 1) for line in (ROOT / "tools" / "run.env").read_text().splitlines()
+           if line and not line.startswith("#"))
 ARGS = argparse.ArgumentParser()
 ARGS.add_argument("--devices", type=int, default=1000)
 ARGS.add_argument("--instances", type=int, default=1)
@@ -87,7 +90,7 @@ def uas_registry():
 
 
 def main():
-    env = dict(os.environ, WINEPREFIX=str(PREFIX), TZ="Asia/Taipei", VESTIGIA_CODEPAGE="950")
+    env = dict(os.environ, WINEPREFIX=str(PREFIX), TZ=RUN["RUN_TIMEZONE"], VESTIGIA_CODEPAGE=RUN["RUN_CODEPAGE"])
     wine = lambda *args: subprocess.run([ROOT / "tools" / "wine-run.sh", *args], env=env, check=True,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=900)
     pristine = ROOT / "build" / "win64" / "wine" / "pristine"

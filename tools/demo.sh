@@ -23,8 +23,9 @@ if grep -qx enabled /proc/sys/fs/binfmt_misc/qemu-i386 2>/dev/null; then
 fi
 demo=$root/build/demo
 export WINEPREFIX=$demo/prefix
-# The run sees UTC+8 and code page 950, and a session whose shell runs, as on Windows.
-run() { TZ=Asia/Taipei VESTIGIA_CODEPAGE=950 tools/wine-session.sh "$exe"; }
+# The run sees its time zone and code page (tools/run.env), and a session whose shell runs, as on Windows.
+. tools/run.env
+run() { TZ=$RUN_TIMEZONE VESTIGIA_CODEPAGE=$RUN_CODEPAGE tools/wine-session.sh "$exe"; }
 tools/wine-prefix.sh pristine "$demo/pristine"
 tools/wine-prefix.sh copy "$demo/pristine" "$WINEPREFIX" tests/cases/demo/registry.reg
 desktop=$WINEPREFIX/drive_c/users/Public/Desktop
@@ -69,23 +70,23 @@ report=$(ls -t "$desktop"/*.txt 2>/dev/null | head -1)
 echo "report: $report"
 echo "        (C:\\users\\Public\\Desktop\\$(basename "$report") inside the prefix)"
 echo
-iconv -f CP950 -t UTF-8 "$report" | tr -d '\r'
+iconv -f "CP$RUN_CODEPAGE" -t UTF-8 "$report" | tr -d '\r'
 
 echo
-# A small office: this run's report beside sample reports of other PCs, in code page 950 with CR LF.
+# A small office: this run's report beside sample reports of other PCs, in the same code page with CR LF.
 office=$WINEPREFIX/drive_c/office
 rm -rf "$office"
 mkdir -p "$office"
 cp "$report" "$office/"
-sample() { sed 's/$/\r/' "tests/cases/$1/expected.txt" | iconv -f UTF-8 -t CP950 >"$office/$2"; }
+sample() { sed 's/$/\r/' "tests/cases/$1/expected.txt" | iconv -f UTF-8 -t "CP$RUN_CODEPAGE" >"$office/$2"; }
 sample three_sections 202612011030-auditor-ACCT-PC-07.txt
 sample letter_case 202612020915-jdoe-SALES-PC-01.txt
 sample uas_only 202612031400-chen-WS-09.txt
 sample empty 202612031405-root-LAB-02.txt
 echo "Merging them with the sample reports of four other PCs, with the 32-bit report merger"
 echo "(vestigia-merge.exe --since 2022-01-01 C:\\office):"
-VESTIGIA_CODEPAGE=950 tools/wine-run.sh "$root/build/win32/vestigia-merge.exe" --since 2022-01-01 'C:\office' \
-  </dev/null | iconv -f CP950 -t UTF-8 | tr -d '\r'
+VESTIGIA_CODEPAGE=$RUN_CODEPAGE tools/wine-run.sh "$root/build/win32/vestigia-merge.exe" --since 2022-01-01 'C:\office' \
+  </dev/null | iconv -f "CP$RUN_CODEPAGE" -t UTF-8 | tr -d '\r'
 wineserver -w
 table=$(ls -t "$office"/merged-*.csv | head -1)
 echo

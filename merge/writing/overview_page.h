@@ -4,13 +4,8 @@
 #include <string_view>
 #include <vector>
 
+#include "merge/not_merged_file.h"
 #include "merge/writing/merged_table.h"
-
-// A file named for merging that was not merged, with the reason that the summary gives.
-struct NotMergedFile {
-  std::wstring path;
-  std::wstring reason;
-};
 
 // The overview page's path beside the table's: the table's name as Windows stores it (trailing blanks and
 // dots dropped) with its extension (if any) replaced by ".html". The extension is what follows the last
