@@ -33,7 +33,7 @@ std::wstring Decoded(const std::string& bytes, UINT codePage) {
 
 // Whichever allocation fails, the run frees all it allocated and ends in one of three ways: without memory
 // for the run itself (exit 1, no file), with the report not saved (exit 2, an empty file), or with a
-// report of whole records, some perhaps missing (exit 0). Every failure ends one of these ways.
+// report of whole records, some perhaps missing (exit 0).
 TEST(Run, EveryFailedAllocationEndsTheRunCleanly) {
   const std::wstring line = L"[^\r\n]*\r\n", name = L"裝置名稱: " + line, last = L"最後使用: " + line;
   const std::wstring device = L"驅動程式: " + line + name + L"裝置種類: " + line + L"首次使用: " + line;
