@@ -204,7 +204,9 @@ std::string CheckMergeInput(const std::uint8_t* data, std::size_t size) {
   if (content) {
     merged.Add(fileName, name, *content);
   } else {
-    notMerged.push_back({fileName, L"-"});
+    NotMergedFile& file = notMerged.emplace_back();
+    file.path = fileName;
+    file.reason = L"-";
   }
   merged.Order(false);
   std::vector<TableRow> rows;

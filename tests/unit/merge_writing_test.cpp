@@ -59,7 +59,10 @@ std::map<std::string, ZipEntry> ReadZip(const std::string& bytes) {
   for (std::uint32_t i = 0; i < Read16(bytes, end + 10); ++i) {
     EXPECT_EQ(Read32(bytes, at), 0x02014b50u);
     const std::string name = bytes.substr(at + 46, Read16(bytes, at + 28));
-    ZipEntry entry = {Read32(bytes, at + 16), Read32(bytes, at + 20), Read32(bytes, at + 24), ""};
+    ZipEntry entry;
+    entry.crc = Read32(bytes, at + 16);
+    entry.compressedSize = Read32(bytes, at + 20);
+    entry.size = Read32(bytes, at + 24);
     const std::size_t local = Read32(bytes, at + 42);
     EXPECT_EQ(Read32(bytes, local), 0x04034b50u) << name;
     // Sizes after the data (bit 3), deflated at the fastest level (bits 1 and 2), here as in the directory.
