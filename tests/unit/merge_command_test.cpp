@@ -103,8 +103,8 @@ TEST(Merge, EveryFailedAllocationEndsTheMergeCleanly) {
   std::filesystem::remove_all(folder);
 }
 
-// The page's and the workbook's names beside the table's, and the arguments that name either or the audit
-// period wrongly.
+// The page's and the workbook's names beside the table's, the arguments that name either, and an audit
+// period on a leap day. (The merger's case since_refused holds the audit periods refused.)
 TEST(MergeArguments, PageNameAndAuditPeriod) {
   const struct {
     std::vector<std::wstring> arguments;
@@ -124,16 +124,6 @@ TEST(MergeArguments, PageNameAndAuditPeriod) {
       {{L"-o", L"Audit.XLSX", L"r"}, false},
       {{L"--since", L"2024-02-29", L"r"}, true},
       {{L"--since", L"2000-02-29", L"r"}, true},
-      {{L"--since", L"2023-02-29", L"r"}, false},
-      {{L"--since", L"1900-02-29", L"r"}, false},
-      {{L"--since", L"2024-04-31", L"r"}, false},
-      {{L"--since", L"2024-13-01", L"r"}, false},
-      {{L"--since", L"2024-00-10", L"r"}, false},
-      {{L"--since", L"2024-1-01", L"r"}, false},
-      {{L"--since", L"2024/01/01", L"r"}, false},
-      {{L"--since", L"0000-01-01", L"r"}, false},
-      {{L"--since", L"2024-01-01", L"--since", L"2024-01-02", L"r"}, false},
-      {{L"r", L"--since"}, false},
   };
   for (const auto& c : cases) {
     MergeOptions options;
