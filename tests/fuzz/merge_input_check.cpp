@@ -1,9 +1,9 @@
 #include "tests/fuzz/merge_input_check.h"
 
 #include <algorithm>
-#include <cwchar>
 #include <iterator>
 #include <map>
+#include <regex>
 #include <vector>
 
 #include "merge/reading/report_name.h"
@@ -72,28 +72,12 @@ const std::pair<const ReportLine*, std::size_t> kRecordLines[] = {
     {kNoInterfaceLines, std::size(kNoInterfaceLines)},
     {kNoDeviceKeyLines, std::size(kNoDeviceKeyLines)}};
 
-// Table time text "YYYY-MM-DD hh:mm:ss" in the report's own form, or empty when it is not table time text
-// of a moment that a registry time can hold: a year from 1601 to 30827, a day that its month has.
-std::wstring ReportTimeOf(std::wstring_view time) {
-  int p[6] = {};
-  wchar_t text[64] = {};
-  if (std::swscanf(std::wstring(time).c_str(), L"%d-%d-%d %d:%d:%d", &p[0], &p[1], &p[2], &p[3], &p[4],
-                   &p[5]) != 6 ||
-      std::swprintf(text, std::size(text), L"%d-%02d-%02d %02d:%02d:%02d", p[0], p[1], p[2], p[3], p[4],
-                    p[5]) < 0 ||
-      time != text || p[0] < 1601 || p[0] > 30827 || p[1] < 1 || p[1] > 12 || p[3] < 0 || p[3] > 23 ||
-      p[4] < 0 || p[4] > 59 || p[5] < 0 || p[5] > 59) {
-    return L"";
-  }
-  const bool leapYear = p[0] % 400 == 0 || (p[0] % 4 == 0 && p[0] % 100 != 0);
-  const int monthDays = p[1] == 2                                             ? (leapYear ? 29 : 28)
-                        : (p[1] == 4 || p[1] == 6 || p[1] == 9 || p[1] == 11) ? 30
-                                                                              : 31;
-  if (p[2] < 1 || p[2] > monthDays) {
-    return L"";
-  }
-  std::swprintf(text, std::size(text), kTimeTextFormat, p[0], p[1], p[2], p[3], p[4], p[5]);
-  return text;
+// The report's form, "YYYY/MM/DD  hh:mm:ss", of table time text "YYYY-MM-DD hh:mm:ss" (a year of four or
+// five digits); empty when `time` is not table time text.
+std::wstring ReportFormOf(std::wstring_view time) {
+  static const std::wregex form(L"(\\d{4,5})-(\\d\\d)-(\\d\\d) (\\d\\d:\\d\\d:\\d\\d)");
+  const std::wstring text(time);
+  return std::regex_match(text, form) ? std::regex_replace(text, form, L"$1/$2/$3  $4") : L"";
 }
 
 // Each value of each record stands in the decoded text exactly as read: after its label, on lines of its
@@ -107,7 +91,7 @@ std::string CheckRecords(const std::wstring& text, unsigned codePage, const Repo
       const std::wstring_view value = content.Field(record, field);
       std::wstring written(value);
       if (field == ReportField::kFirstUsed || field == ReportField::kLastUsed) {
-        written = ReportTimeOf(value);
+        written = ReportFormOf(value);
         if (written.empty() != value.empty()) {
           return "a time that is not table time text: " + Narrow(value);
         }
@@ -221,7 +205,9 @@ std::string CheckMergeInput(const std::uint8_t* data, std::size_t size) {
   if (content) {
     merged.Add(fileName, name, *content);
   } else {
-    notMerged.push_back({fileName, L"-"});
+    NotMergedFile& file = notMerged.emplace_back();
+    file.path = fileName;
+    file.reason = L"-";
   }
   merged.Order(false);
   std::vector<TableRow> rows;
