@@ -178,31 +178,6 @@ TEST(MergedTable, DeviceKeyNameParts) {
   }
 }
 
-// A cell of the table in UTF-8 as written: quoted where it holds a quote, comma or line break, a formula's
-// start kept as text, and a surrogate that is not half of a pair as U+FFFD.
-TEST(MergedTable, CsvCellsInUtf8) {
-  const struct {
-    const wchar_t* cell;
-    const char* written;  // the row of this cell and an empty one
-  } cases[] = {
-      {L"PC-01", "PC-01,\r\n"},
-      {L"隨身碟 \"A\"", "\"\xE9\x9A\xA8\xE8\xBA\xAB\xE7\xA2\x9F \"\"A\"\"\",\r\n"},
-      {L"a,b\r\nc", "\"a,b\r\nc\",\r\n"},
-      {L"=1+1", "\"'=1+1\",\r\n"},
-      {L"\xE9\x7FF\x800", "\xC3\xA9\xDF\xBF\xE0\xA0\x80,\r\n"},
-      {L"\xD83D\xDCBE", "\xF0\x9F\x92\xBE,\r\n"},
-      {L"x\xD83Dy\xDCBE", "x\xEF\xBF\xBDy\xEF\xBF\xBD,\r\n"},
-      {L"\xDCBE\xD83D", "\xEF\xBF\xBD\xEF\xBF\xBD,\r\n"},
-  };
-  for (const auto& c : cases) {
-    std::array<std::wstring_view, kTableColumnCount> row;
-    row[kTableColumnCount - 2] = c.cell;
-    std::string csv;
-    AppendCsvRow(row, csv);
-    EXPECT_EQ(csv, std::string(kTableColumnCount - 2, ',') + c.written) << csv;
-  }
-}
-
 }  // namespace
 
 // The page's and the workbook's names beside the table's, and the arguments that name either or the audit
