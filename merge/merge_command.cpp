@@ -172,17 +172,21 @@ bool WritePage(const std::wstring& path, const MergedReports& merged,
 // Writes the table whole or not at all, streamed into its partial file in pieces as its rows are made:
 // the text of the table never stands in memory whole.
 bool WriteTable(const std::wstring& path, const MergedReports& merged) {
-  static constexpr std::size_t kPieceBytes = 65536;
+  static constexpr std::size_t kPieceUnits = 32768;
   WholeFileWriter writer(path);
   std::string bytes = "\xEF\xBB\xBF";
-  AppendCsvRow(TableHeader(), bytes);
+  std::wstring csv;
+  AppendCsvRow(TableHeader(), csv);
   ForEachTableRow(merged, [&](const TableRow& row) {
-    AppendCsvRow(row, bytes);
-    if (bytes.size() >= kPieceBytes) {
+    AppendCsvRow(row, csv);
+    if (csv.size() >= kPieceUnits) {
+      AppendUtf8(csv, bytes);
+      csv.clear();
       writer.Write(bytes);
       bytes.clear();
     }
   });
+  AppendUtf8(csv, bytes);
   return writer.Write(bytes) && writer.Commit();
 }
 
