@@ -66,49 +66,7 @@ std::wstring Title(const wchar_t* label) {
   return title;
 }
 
-bool IsHighSurrogate(wchar_t unit) {
-  return unit >= 0xD800 && unit <= 0xDBFF;
-}
-
-bool IsLowSurrogate(wchar_t unit) {
-  return unit >= 0xDC00 && unit <= 0xDFFF;
-}
-
-// Appends `text` as UTF-8; a surrogate that is not half of a pair becomes U+FFFD, as the system's own
-// conversion makes it. The table is written straight as UTF-8, without a UTF-16 copy to convert; room for
-// the longest encoding (three bytes a unit) is made once, and what is not used given back.
-void AppendAsUtf8(std::wstring_view text, std::string& bytes) {
-  const std::size_t start = bytes.size();
-  bytes.resize(start + text.size() * 3);
-  char* out = &bytes[0] + start;
-  for (std::size_t at = 0; at < text.size(); ++at) {
-    std::uint32_t code = static_cast<std::uint32_t>(text[at]) & 0xFFFF;
-    if (code < 0x80) {
-      *out++ = static_cast<char>(code);
-      continue;
-    }
-    if (IsHighSurrogate(text[at]) && at + 1 < text.size() && IsLowSurrogate(text[at + 1])) {
-      code = 0x10000 + ((code & 0x3FF) << 10) + (static_cast<std::uint32_t>(text[++at]) & 0x3FF);
-    } else if (IsHighSurrogate(text[at]) || IsLowSurrogate(text[at])) {
-      code = 0xFFFD;
-    }
-    if (code < 0x800) {
-      *out++ = static_cast<char>(0xC0 | (code >> 6));
-    } else if (code < 0x10000) {
-      *out++ = static_cast<char>(0xE0 | (code >> 12));
-      *out++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    } else {
-      // Two units, four bytes: within the room made for them.
-      *out++ = static_cast<char>(0xF0 | (code >> 18));
-      *out++ = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-      *out++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    }
-    *out++ = static_cast<char>(0x80 | (code & 0x3F));
-  }
-  bytes.resize(static_cast<std::size_t>(out - bytes.data()));
-}
-
-void AppendCell(std::wstring_view value, bool last, std::string& csv) {
+void AppendCell(std::wstring_view value, bool last, std::wstring& csv) {
   const wchar_t first = value.empty() ? L'\0' : value[0];
   const bool formula =
       first == L'=' || first == L'+' || first == L'-' || first == L'@' || first == L'\t' || first == L'\r';
@@ -118,25 +76,25 @@ void AppendCell(std::wstring_view value, bool last, std::string& csv) {
     quoted = quoted || unit == L'"' || unit == L',' || unit == L'\r' || unit == L'\n';
   }
   if (quoted) {
-    csv += '"';
+    csv += L'"';
   }
   if (formula) {
-    csv += '\'';
+    csv += L'\'';
   }
   if (!quotes) {
-    AppendAsUtf8(value, csv);
+    csv += value;
   } else {
-    for (std::size_t quote = value.find(L'"'); quote != std::wstring_view::npos; quote = value.find(L'"')) {
-      AppendAsUtf8(value.substr(0, quote + 1), csv);
-      csv += '"';
-      value.remove_prefix(quote + 1);
+    for (const wchar_t unit : value) {
+      csv += unit;
+      if (unit == L'"') {
+        csv += L'"';
+      }
     }
-    AppendAsUtf8(value, csv);
   }
   if (quoted) {
-    csv += '"';
+    csv += L'"';
   }
-  csv += last ? "\r\n" : ",";
+  csv += last ? L"\r\n" : L",";
 }
 
 // Whether the upper-case `marker` stands in `text` at `at`, ASCII letter case aside.
@@ -322,7 +280,7 @@ void ForEachTableRow(const MergedReports& merged, const std::function<void(const
   }
 }
 
-void AppendCsvRow(const TableRow& row, std::string& csv) {
+void AppendCsvRow(const TableRow& row, std::wstring& csv) {
   for (std::size_t i = 0; i < row.size(); ++i) {
     AppendCell(row[i], i + 1 == row.size(), csv);
   }

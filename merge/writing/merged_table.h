@@ -145,10 +145,10 @@ const TableRow& TableHeader();
 // Calls `visit` with each row after the header, in the table's order (the reports as Order left them).
 void ForEachTableRow(const MergedReports& merged, const std::function<void(const TableRow&)>& visit);
 
-// Appends a row as CSV (RFC 4180, CR LF after it) in UTF-8. A cell that a spreadsheet would take for a
-// formula (starting with '=', '+', '-', '@', a tab or a CR) is written after an apostrophe, so that it
-// shows as text: device names are chosen by whoever builds the device.
-void AppendCsvRow(const TableRow& row, std::string& csv);
+// Appends a row as CSV (RFC 4180, CR LF after it). A cell that a spreadsheet would take for a formula
+// (starting with '=', '+', '-', '@', a tab or a CR) is written after an apostrophe, so that it shows as
+// text: device names are chosen by whoever builds the device.
+void AppendCsvRow(const TableRow& row, std::wstring& csv);
 
 // The parts of a device key name, "<type>&Ven_<vendor>&Prod_<product>&Rev_<revision>" in any ASCII letter
 // case, or "<type>&Ven_<vendor>&Prod_<product>" (a UAS disk's key, with an empty revision); all empty
