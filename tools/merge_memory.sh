@@ -7,7 +7,7 @@
 # running it natively would). The reports are the merge benchmark's 10,000 (run merge_benchmark.exe once first, see
 # README.md) and real copies of them (not hard links) under other computer names, as build/bench/reports/
 # setK: a number of reports is the first sets. The runs take a fresh Wine prefix, build/bench/memory or
-# BENCH_PREFIX. For each it prints the whole process's time and its peak
+# BENCH_PREFIX. For each it prints the whole process's time, its CPU time (user and system) and its peak
 # resident size (VmHWM, sampled every 0.1 s from /proc), the merger's exit code and the page's size. With
 # BEFORE_MERGER naming another build of the merger (one from an earlier commit), each number of reports
 # runs that one first, in the same way, so that both stand beside the same bare read.
@@ -52,7 +52,8 @@ measure() {
   local name=$1 start peak=0 kb pid
   shift
   start=$(date +%s%N)
-  tools/wine-run.sh "$@" </dev/null >"$WINEPREFIX/out.txt" 2>/dev/null &
+  /usr/bin/time -f "%U %S" -o "$WINEPREFIX/cpu.txt" tools/wine-run.sh "$@" </dev/null >"$WINEPREFIX/out.txt" \
+    2>/dev/null &
   local runner=$!
   while kill -0 "$runner" 2>/dev/null; do
     # Only this run's process, in this run's prefix: others may run the same exe meanwhile.
@@ -64,7 +65,8 @@ measure() {
     sleep 0.1
   done
   wait "$runner" && code=0 || code=$?
-  echo "$((($(date +%s%N) - start) / 1000000)) ms, peak resident $((peak / 1024)) MB, exit $code"
+  echo "$((($(date +%s%N) - start) / 1000000)) ms, CPU $(awk 'END {print $1 + $2}' "$WINEPREFIX/cpu.txt") s," \
+    "peak resident $((peak / 1024)) MB, exit $code"
 }
 
 for size in "${sizes[@]}"; do
@@ -74,7 +76,7 @@ for size in "${sizes[@]}"; do
   done
   if [[ -n ${BEFORE_MERGER:-} ]]; then
     rm -f "$WINEPREFIX"/drive_c/merged.*
-    echo "$size reports: merger before $(measure vestigia-merge.exe "$BEFORE_MERGER" -o 'C:\merged.csv' \
+    echo "$size reports: merger before $(measure "$(basename "$BEFORE_MERGER")" "$BEFORE_MERGER" -o 'C:\merged.csv' \
       "${folders[@]}")"
   fi
   rm -f "$WINEPREFIX"/drive_c/merged.*
