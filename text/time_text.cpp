@@ -44,9 +44,13 @@ bool RendersAs(const int (&parts)[6], std::wstring_view text) {
   return length >= 0 && text == std::wstring_view(rendered, static_cast<std::size_t>(length));
 }
 
-// Reads `units` digits at `at` into `number`; false when any of them is no digit.
+}  // namespace
+
 bool ReadDigits(std::wstring_view text, std::size_t at, std::size_t units, int& number) {
   number = 0;
+  if (at > text.size() || units > text.size() - at) {
+    return false;
+  }
   for (std::size_t i = at; i < at + units; ++i) {
     if (!IsDigit(text[i])) {
       return false;
@@ -55,8 +59,6 @@ bool ReadDigits(std::wstring_view text, std::size_t at, std::size_t units, int& 
   }
   return true;
 }
-
-}  // namespace
 
 bool ReadTimeText(std::wstring_view text, int (&parts)[6]) {
   // A four-digit year is checked against the layout, any other by rendering the numbers again: this runs

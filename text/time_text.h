@@ -44,6 +44,10 @@ constexpr std::size_t DecimalDigits(long long number) {
 constexpr std::size_t kMaxTimeTextUnits = TimeTextLayout(DecimalDigits(kLastClockYear)).size;
 constexpr std::size_t kTimeTextCapacity = kMaxTimeTextUnits + 1;
 
+// Reads the `units` decimal digits at `at` of `text` into `number` (at most nine, so that it cannot
+// overflow); false when any of them is no digit or lies past the text's end.
+bool ReadDigits(std::wstring_view text, std::size_t at, std::size_t units, int& number);
+
 // Reads time text as the report's format writes it into its six numbers (year, month, day, hour, minute,
 // second), whatever they name: whether they name a moment is the calendar's to say (IsClockTime). False
 // for any text that the format does not render from six numbers.

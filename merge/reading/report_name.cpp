@@ -31,15 +31,11 @@ bool EndsWithExtension(const std::wstring& fileName) {
 
 // The stamp's five numbers when it is written in exactly the form that the program's format gives them.
 bool ReadStamp(const std::wstring& stamp, int (&parts)[5]) {
-  static constexpr int kDigits[] = {4, 2, 2, 2, 2};
+  static constexpr std::size_t kDigits[] = {4, 2, 2, 2, 2};
   std::size_t at = 0;
-  for (int p = 0; p < 5; ++p) {
-    parts[p] = 0;
-    for (int d = 0; d < kDigits[p]; ++d, ++at) {
-      if (at >= stamp.size() || stamp[at] < L'0' || stamp[at] > L'9') {
-        return false;
-      }
-      parts[p] = parts[p] * 10 + (stamp[at] - L'0');
+  for (int p = 0; p < 5; at += kDigits[p++]) {
+    if (!ReadDigits(stamp, at, kDigits[p], parts[p])) {
+      return false;
     }
   }
   wchar_t rendered[32] = {};
