@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "report/compose_report.h"
+#include "report/report_format.h"
 
 // The merger's exit codes: every file merged; some files not merged (they are listed); nothing merged,
 // wrong arguments, memory run out, or no table or no page written.

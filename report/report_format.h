@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 // The report's text as its composer writes it and the report merger reads it back: one definition of the
 // headers, the labels, the record layouts and the file name, so the two can never drift apart. Every
@@ -51,6 +52,10 @@ constexpr ReportLine kNoInterfaceLines[] = {{kDriverLabel, ReportField::kDeviceK
                                             {kFirstUsedLabel, ReportField::kFirstUsed}};
 constexpr ReportLine kNoDeviceKeyLines[] = {{kDeviceNameLabel, ReportField::kDeviceKeyName},
                                             {kLastUsedLabel, ReportField::kLastUsed}};
+
+// The report's capacity, which the composer's buffer has and the merger reads at most: 1,048,576 UTF-16
+// units, so at most 1,048,575 units of text and the terminator.
+constexpr std::int32_t kReportTextUnits = 1048576;
 
 // The longest value (a device key name, a name or a description) that the report merger takes: more than
 // the program ever writes, since every value is a registry text of at most RegKey::kMaxTextUnits units (the
