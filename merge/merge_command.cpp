@@ -121,25 +121,32 @@ std::wstring DefaultOutputPath(const std::wstring& folder) {
 struct ReadingSpace {
   const CodePageRecognizer recognizer;
   std::map<unsigned, std::unique_ptr<ReportReader>> readers;  // by code page, each made when first needed
-  std::string bytes;
   std::wstring text;
   ReportReading reading;
 };
 
-// Reads one file as a report into `space.reading`; false with `reason` set when it is not merged.
-bool ReadReport(const std::wstring& path, ReadingSpace& space, ReportName& name, std::wstring& reason) {
-  std::string& bytes = space.bytes;
-  switch (ParseReportName(FileNameOf(path), name)) {
+// Reads a report's time, user and computer from the file's name into `name`; where the name is not a
+// report's, `reason` says why the file is not merged.
+NameReading ReadReportName(const std::wstring& path, ReportName& name, std::wstring& reason) {
+  const NameReading reading = ParseReportName(FileNameOf(path), name);
+  switch (reading) {
     case NameReading::kReportName:
       break;
     case NameReading::kImpossibleTime:
       reason = L"檔名中的時間 " + name.time + L" 不存在，不是程式寫出的報告";
-      return false;
+      break;
     case NameReading::kNotAReportName:
       reason = L"檔名不是報告的檔名（YYYYMMDDhhmm-使用者-電腦.txt）";
-      return false;
+      break;
   }
-  switch (ReadWholeFile(path, kMaxReportBytes, bytes)) {
+  return reading;
+}
+
+// Reads one report file's bytes, as `files` hands them over, into `space.reading`; false with `reason` set
+// when it is not merged.
+bool ReadReport(FilesReadAhead& files, ReadingSpace& space, std::wstring& reason) {
+  std::string_view bytes;
+  switch (files.Next(bytes)) {
     case ReadOutcome::kRead:
       break;
     case ReadOutcome::kUnreadable:
@@ -385,8 +392,17 @@ void ReadReports(const std::vector<std::wstring>& files, MergedReports& merged,
   ReadingSpace space;
   ReportName name;
   std::wstring reason;
+  // Only files named as reports are read; their names are read again, one at a time, as they are merged.
+  std::vector<const std::wstring*> reports;
   for (const std::wstring& file : files) {
-    if (!ReadReport(file, space, name, reason)) {
+    if (ParseReportName(FileNameOf(file), name) == NameReading::kReportName) {
+      reports.push_back(&file);
+    }
+  }
+  FilesReadAhead reportBytes(reports, kMaxReportBytes);
+  for (const std::wstring& file : files) {
+    if (ReadReportName(file, name, reason) != NameReading::kReportName ||
+        !ReadReport(reportBytes, space, reason)) {
       notMerged.push_back({file, reason});
       continue;
     }

@@ -1,7 +1,10 @@
 #include "merge/report_files.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <cwchar>
 #include <iterator>
+#include <new>
 
 #include "text/ascii.h"
 
@@ -110,27 +113,117 @@ bool FileIdentity::SameFileAs(const FileIdentity& other) const {
   return fullPath_ == other.fullPath_;
 }
 
-ReadOutcome ReadWholeFile(const std::wstring& path, std::size_t maxBytes, std::string& bytes) {
-  bytes.clear();
-  FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+FilesReadAhead::FilesReadAhead(const std::vector<const std::wstring*>& paths, std::size_t maxBytes)
+    : paths_(paths), maxBytes_(maxBytes) {
+  batchFree_ = CreateSemaphoreW(nullptr, 2, 2, nullptr);
+  batchFilled_ = CreateSemaphoreW(nullptr, 0, 2, nullptr);
+  if (batchFree_ && batchFilled_) {
+    thread_ = CreateThread(nullptr, 0, ReadThread, this, 0, nullptr);
+  }
+}
+
+FilesReadAhead::~FilesReadAhead() {
+  if (thread_) {
+    stopping_ = true;
+    ReleaseSemaphore(batchFree_, 1, nullptr);
+    WaitForSingleObject(thread_, INFINITE);
+    CloseHandle(thread_);
+  }
+  for (const HANDLE semaphore : {batchFree_, batchFilled_}) {
+    if (semaphore) {
+      CloseHandle(semaphore);
+    }
+  }
+  for (Batch& batch : batches_) {
+    std::free(batch.room);
+  }
+}
+
+DWORD WINAPI FilesReadAhead::ReadThread(void* ahead) {
+  FilesReadAhead& self = *static_cast<FilesReadAhead*>(ahead);
+  for (std::size_t filling = 0; self.nextToRead_ < self.paths_.size(); filling ^= 1) {
+    WaitForSingleObject(self.batchFree_, INFINITE);
+    if (self.stopping_) {
+      break;
+    }
+    self.Fill(self.batches_[filling]);
+    ReleaseSemaphore(self.batchFilled_, 1, nullptr);
+  }
+  return 0;
+}
+
+ReadOutcome FilesReadAhead::Next(std::string_view& bytes) {
+  bytes = std::string_view();
+  if (nextToTake_ == paths_.size()) {
+    return ReadOutcome::kUnreadable;
+  }
+  ++nextToTake_;
+  if (!taken_ || takenInBatch_ == batches_[taking_].files) {
+    if (taken_) {
+      taking_ ^= 1;
+    }
+    if (thread_) {
+      if (taken_) {
+        ReleaseSemaphore(batchFree_, 1, nullptr);
+      }
+      WaitForSingleObject(batchFilled_, INFINITE);
+    } else {
+      Fill(batches_[taking_]);
+    }
+    taken_ = true;
+    takenInBatch_ = 0;
+  }
+  const Batch& batch = batches_[taking_];
+  const std::size_t file = takenInBatch_++;
+  const std::size_t begin = file == 0 ? 0 : batch.ends[file - 1];
+  if (batch.outOfRoom && takenInBatch_ == batch.files) {
+    throw std::bad_alloc();
+  }
+  bytes = std::string_view(batch.room + begin, batch.ends[file] - begin);
+  return batch.outcomes[file];
+}
+
+void FilesReadAhead::Fill(Batch& batch) {
+  batch.files = 0;
+  batch.outOfRoom = false;
+  std::size_t used = 0;
+  while (nextToRead_ < paths_.size() && batch.files < Batch::kMaxFiles && used < Batch::kFullBytes &&
+         !batch.outOfRoom && !stopping_) {
+    batch.outcomes[batch.files] = ReadInto(*paths_[nextToRead_++], batch, used);
+    batch.ends[batch.files++] = used;
+  }
+}
+
+ReadOutcome FilesReadAhead::ReadInto(const std::wstring& path, Batch& batch, std::size_t& end) const {
+  const FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   LARGE_INTEGER size = {};
   if (!file.IsOpen() || !GetFileSizeEx(file.Get(), &size) || size.QuadPart < 0) {
     return ReadOutcome::kUnreadable;
   }
-  if (static_cast<unsigned long long>(size.QuadPart) > maxBytes) {
+  if (static_cast<unsigned long long>(size.QuadPart) > maxBytes_) {
     return ReadOutcome::kTooLarge;
   }
-  bytes.resize(static_cast<std::size_t>(size.QuadPart));
-  std::size_t done = 0;
-  while (done < bytes.size()) {
+  const std::size_t bytes = static_cast<std::size_t>(size.QuadPart);
+  if (bytes > batch.roomBytes - end) {
+    const std::size_t roomBytes = std::max(end + bytes, 2 * batch.roomBytes);
+    char* const room = static_cast<char*>(std::realloc(batch.room, roomBytes));
+    if (!room) {
+      batch.outOfRoom = true;
+      return ReadOutcome::kUnreadable;
+    }
+    batch.room = room;
+    batch.roomBytes = roomBytes;
+  }
+  for (std::size_t done = 0; done < bytes;) {
     DWORD read = 0;
-    if (!ReadFile(file.Get(), &bytes[done], static_cast<DWORD>(bytes.size() - done), &read, nullptr) ||
-        read == 0) {
+    const DWORD asked = static_cast<DWORD>(std::min<std::size_t>(bytes - done, MAXDWORD));
+    if (!ReadFile(file.Get(), batch.room + end + done, asked, &read, nullptr) || read == 0) {
       return ReadOutcome::kUnreadable;
     }
     done += read;
   }
+  end += bytes;
   return ReadOutcome::kRead;
 }
 

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -49,10 +50,55 @@ class FileIdentity {
   std::wstring fullPath_;
 };
 
-// Reads the whole file into `bytes`, whose capacity is reused from file to file: kTooLarge, reading nothing,
-// when it holds more than `maxBytes`; kUnreadable when it cannot be opened or read to its end.
+// What reading a whole file gave: kTooLarge, reading nothing, when it holds more than the most asked for;
+// kUnreadable when it cannot be opened or read to its end.
 enum class ReadOutcome { kRead, kUnreadable, kTooLarge };
-ReadOutcome ReadWholeFile(const std::wstring& path, std::size_t maxBytes, std::string& bytes);
+
+// Reads files whole, in the order given, on a thread of its own that keeps up to two batches of files ahead
+// of the one taken: the file system's waits (opening and closing a file cost a round trip each under Wine)
+// overlap the work on the files taken before. Each file comes out with the outcome that reading it alone
+// would give. The thread throws nothing: its room comes from malloc(), and a file that finds no room is
+// the taker's to throw for. Where no thread can be made, the taker reads the files itself.
+class FilesReadAhead {
+ public:
+  // `paths` must stay as they are for the object's life.
+  FilesReadAhead(const std::vector<const std::wstring*>& paths, std::size_t maxBytes);
+  ~FilesReadAhead();
+  FilesReadAhead(const FilesReadAhead&) = delete;
+  FilesReadAhead& operator=(const FilesReadAhead&) = delete;
+
+  // The next file's outcome and, when read, its bytes, which stay valid until the next call. Called once
+  // for each path, in order. Throws std::bad_alloc when there was no room for the file.
+  ReadOutcome Next(std::string_view& bytes);
+
+ private:
+  // A few files read one after the other into one block of room.
+  struct Batch {
+    static constexpr std::size_t kMaxFiles = 64;
+    static constexpr std::size_t kFullBytes = 1 << 20;
+    char* room = nullptr;
+    std::size_t roomBytes = 0;
+    std::size_t files = 0;
+    bool outOfRoom = false;  // the last file found no room, and ends the batch
+    ReadOutcome outcomes[kMaxFiles] = {};
+    std::size_t ends[kMaxFiles] = {};  // where each file's bytes end in `room`
+  };
+
+  static DWORD WINAPI ReadThread(void* ahead);
+  // Fills `batch` with the files from `nextToRead_` on, until it is full or the paths end.
+  void Fill(Batch& batch);
+  // Reads the file at `end` in the batch's room, moving `end` past it when it is read.
+  ReadOutcome ReadInto(const std::wstring& path, Batch& batch, std::size_t& end) const;
+
+  const std::vector<const std::wstring*>& paths_;
+  const std::size_t maxBytes_;
+  Batch batches_[2];
+  std::size_t nextToRead_ = 0;  // the thread's alone once it runs
+  std::size_t taking_ = 0, takenInBatch_ = 0, nextToTake_ = 0;
+  bool taken_ = false;  // whether batches_[taking_] was handed over and is being taken from
+  std::atomic<bool> stopping_{false};
+  HANDLE batchFree_ = nullptr, batchFilled_ = nullptr, thread_ = nullptr;
+};
 
 // An open file handle, closed when the object ends; it cannot be copied, so it is closed once.
 class FileHandle {

@@ -120,12 +120,15 @@ bool MakeReports(const std::wstring& folder) {
 std::size_t ReadAll(const std::wstring& folder) {
   std::vector<std::wstring> files, unlisted;
   FindFiles(folder, IsReportFileName, files, unlisted);
-  std::string bytes;
-  std::size_t total = 0;
+  std::vector<const std::wstring*> paths;
   for (const std::wstring& file : files) {
-    if (ReadWholeFile(file, kMaxReportBytes, bytes) == ReadOutcome::kRead) {
-      total += bytes.size();
-    }
+    paths.push_back(&file);
+  }
+  FilesReadAhead reading(paths, kMaxReportBytes);
+  std::size_t total = 0;
+  std::string_view bytes;
+  for (std::size_t file = 0; file < paths.size(); ++file) {
+    total += reading.Next(bytes) == ReadOutcome::kRead ? bytes.size() : 0;
   }
   return total;
 }

@@ -34,7 +34,7 @@ CodePageRecognizer::CodePageRecognizer() {
   }
 }
 
-unsigned CodePageRecognizer::CodePageOf(const std::string& bytes) const {
+unsigned CodePageRecognizer::CodePageOf(std::string_view bytes) const {
   for (std::size_t i = 0; i < std::size(kReportCodePages); ++i) {
     const std::string& header = headers_[i];
     const bool firstLine = !header.empty() && bytes.compare(0, header.size(), header) == 0 &&
@@ -46,7 +46,7 @@ unsigned CodePageRecognizer::CodePageOf(const std::string& bytes) const {
   return 0;
 }
 
-bool DecodeReport(const std::string& bytes, unsigned codePage, std::wstring& text) {
+bool DecodeReport(std::string_view bytes, unsigned codePage, std::wstring& text) {
   text.clear();
   if (bytes.empty()) {
     return true;

@@ -2,6 +2,7 @@
 
 #include <iterator>
 #include <string>
+#include <string_view>
 
 // The code pages in which the program may have written a report, tried in this order: the system ANSI
 // code pages of Traditional Chinese, Simplified Chinese, Japanese and Korean Windows, UTF-8 (which
@@ -21,7 +22,7 @@ class CodePageRecognizer {
 
   // The code page of the kReportCodePages whose rendering of the report's header is the file's first
   // line, or 0 when there is none.
-  unsigned CodePageOf(const std::string& bytes) const;
+  unsigned CodePageOf(std::string_view bytes) const;
 
  private:
   std::string headers_[std::size(kReportCodePages)];
@@ -29,4 +30,4 @@ class CodePageRecognizer {
 
 // Decodes the whole file from `codePage` into `text`. False when it holds bytes that are not text in that
 // code page, or a NUL: no report the program writes holds either.
-bool DecodeReport(const std::string& bytes, unsigned codePage, std::wstring& text);
+bool DecodeReport(std::string_view bytes, unsigned codePage, std::wstring& text);
