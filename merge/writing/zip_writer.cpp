@@ -1,13 +1,16 @@
 #include "merge/writing/zip_writer.h"
 
+#include <algorithm>
+
 namespace {
 
 // Fast deflate: the workbook's parts are repetitive XML, which the fastest level already shrinks several
 // times over, and a merge of many reports spends its time on reading them, not on compressing.
 constexpr int kCompressionLevel = Z_BEST_SPEED;
-// Bytes gathered before they are deflated, and the size of each piece of deflated output written.
+// Bytes gathered into a piece before it is deflated, and deflate's window, the most of the bytes before a
+// piece that can serve it as a dictionary.
 constexpr std::size_t kPendingBytes = 1 << 18;
-constexpr std::size_t kDeflatedBytes = 1 << 16;
+constexpr std::size_t kWindowBytes = std::size_t{1} << MAX_WBITS;
 
 constexpr std::uint32_t kLocalHeaderSignature = 0x04034b50;
 constexpr std::uint32_t kDataDescriptorSignature = 0x08074b50;
@@ -41,83 +44,117 @@ void Put32(std::string& out, std::uint64_t value) {
 }  // namespace
 
 ZipWriter::ZipWriter(const std::wstring& path)
-    : file_(path),
-      stream_(),
-      streamReady_(false),
-      inEntry_(false),
-      failed_(false),
-      written_(0),
-      handedFlush_(Z_NO_FLUSH),
-      handedFailed_(false),
-      stopping_(false),
-      pieceHanded_(false),
-      pieceReady_(nullptr),
-      pieceFinished_(nullptr),
-      thread_(nullptr) {
-  streamReady_ =
-      deflateInit2(&stream_, kCompressionLevel, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK;
-  failed_ = !streamReady_;
-  deflated_.resize(kDeflatedBytes);
-  pieceReady_ = CreateSemaphoreW(nullptr, 0, 1, nullptr);
-  pieceFinished_ = CreateSemaphoreW(nullptr, 0, 1, nullptr);
-  if (pieceReady_ && pieceFinished_) {
-    thread_ = CreateThread(nullptr, 0, DeflateThread, this, 0, nullptr);
+    : file_(path), inEntry_(false), failed_(false), written_(0), nextDeflater_(0) {
+  for (PieceDeflater& deflater : deflaters_) {
+    deflater.streamReady = deflateInit2(&deflater.stream, kCompressionLevel, Z_DEFLATED, -MAX_WBITS, 8,
+                                        Z_DEFAULT_STRATEGY) == Z_OK;
+    failed_ = failed_ || !deflater.streamReady;
+    deflater.ready = CreateSemaphoreW(nullptr, 0, 1, nullptr);
+    deflater.finished = CreateSemaphoreW(nullptr, 0, 1, nullptr);
+    if (deflater.ready && deflater.finished) {
+      deflater.thread = CreateThread(nullptr, 0, PieceDeflater::Thread, &deflater, 0, nullptr);
+    }
   }
 }
 
 ZipWriter::~ZipWriter() {
-  if (thread_) {
-    WaitForPiece();
-    stopping_ = true;
-    ReleaseSemaphore(pieceReady_, 1, nullptr);
-    WaitForSingleObject(thread_, INFINITE);
-    CloseHandle(thread_);
-  }
-  for (const HANDLE semaphore : {pieceReady_, pieceFinished_}) {
-    if (semaphore) {
-      CloseHandle(semaphore);
+  for (PieceDeflater& deflater : deflaters_) {
+    if (deflater.thread) {
+      if (deflater.handed) {
+        WaitForSingleObject(deflater.finished, INFINITE);
+      }
+      deflater.stopping = true;
+      ReleaseSemaphore(deflater.ready, 1, nullptr);
+      WaitForSingleObject(deflater.thread, INFINITE);
+      CloseHandle(deflater.thread);
     }
-  }
-  if (streamReady_) {
-    deflateEnd(&stream_);
+    for (const HANDLE semaphore : {deflater.ready, deflater.finished}) {
+      if (semaphore) {
+        CloseHandle(semaphore);
+      }
+    }
+    if (deflater.streamReady) {
+      deflateEnd(&deflater.stream);
+    }
   }
 }
 
-DWORD WINAPI ZipWriter::DeflateThread(void* writer) {
-  ZipWriter& self = *static_cast<ZipWriter*>(writer);
+DWORD WINAPI ZipWriter::PieceDeflater::Thread(void* deflater) {
+  PieceDeflater& self = *static_cast<PieceDeflater*>(deflater);
   for (;;) {
-    WaitForSingleObject(self.pieceReady_, INFINITE);
-    if (self.stopping_) {
+    WaitForSingleObject(self.ready, INFINITE);
+    if (self.stopping) {
       return 0;
     }
-    self.handedFailed_ = !self.DeflateHanded();
-    ReleaseSemaphore(self.pieceFinished_, 1, nullptr);
+    self.Deflate();
+    ReleaseSemaphore(self.finished, 1, nullptr);
   }
+}
+
+void ZipWriter::PieceDeflater::Deflate() {
+  // crc32() and deflate() take at most a uInt of bytes a call; the pieces are far smaller.
+  crc = static_cast<std::uint32_t>(
+      crc32(0, reinterpret_cast<const Bytef*>(piece.data()), static_cast<uInt>(piece.size())));
+  failed =
+      deflateReset(&stream) != Z_OK ||
+      (!dictionary.empty() && deflateSetDictionary(&stream, reinterpret_cast<const Bytef*>(dictionary.data()),
+                                                   static_cast<uInt>(dictionary.size())) != Z_OK);
+  stream.next_in = reinterpret_cast<Bytef*>(piece.empty() ? nullptr : &piece[0]);
+  stream.avail_in = static_cast<uInt>(piece.size());
+  stream.next_out = reinterpret_cast<Bytef*>(&deflated[0]);
+  stream.avail_out = static_cast<uInt>(deflated.size());
+  const int result = failed ? Z_STREAM_ERROR : deflate(&stream, flush);
+  // The room holds all that the piece can deflate to, so one call deflates it whole, with room to spare.
+  failed = failed || stream.avail_in > 0 || stream.avail_out == 0 ||
+           (flush == Z_FINISH ? result != Z_STREAM_END : result != Z_OK);
+  deflatedBytes = deflated.size() - stream.avail_out;
 }
 
 bool ZipWriter::Hand(int flush) {
-  WaitForPiece();
-  if (failed_) {
+  PieceDeflater& deflater = deflaters_[nextDeflater_];
+  if (!Collect(deflater)) {
     return false;
   }
-  handed_.swap(pending_);
+  nextDeflater_ ^= 1;
+  deflater.dictionary.swap(pendingDictionary_);
+  const std::size_t kept = std::min(pending_.size() + deflater.dictionary.size(), kWindowBytes);
+  const std::size_t keptOfPending = std::min(pending_.size(), kept);
+  pendingDictionary_.assign(deflater.dictionary, deflater.dictionary.size() - (kept - keptOfPending),
+                            kept - keptOfPending);
+  pendingDictionary_.append(pending_, pending_.size() - keptOfPending, keptOfPending);
+  deflater.piece.swap(pending_);
   pending_.clear();
-  handedFlush_ = flush;
-  if (!thread_) {
-    failed_ = !DeflateHanded();
-    return !failed_;
+  deflater.flush = flush;
+  // deflateBound() is for a stream finished in one call; a sync flush ends with an empty stored block
+  // instead, a few bytes more.
+  deflater.deflated.resize(deflateBound(&deflater.stream, static_cast<uLong>(deflater.piece.size())) + 16);
+  entries_.back().size += deflater.piece.size();
+  deflater.handed = true;
+  if (deflater.thread) {
+    ReleaseSemaphore(deflater.ready, 1, nullptr);
+  } else {
+    deflater.Deflate();
   }
-  pieceHanded_ = true;
-  ReleaseSemaphore(pieceReady_, 1, nullptr);
   return true;
 }
 
-void ZipWriter::WaitForPiece() {
-  if (pieceHanded_) {
-    WaitForSingleObject(pieceFinished_, INFINITE);
-    pieceHanded_ = false;
-    failed_ = failed_ || handedFailed_;
+bool ZipWriter::Collect(PieceDeflater& deflater) {
+  if (!deflater.handed || failed_) {
+    return !failed_;
   }
+  if (deflater.thread) {
+    WaitForSingleObject(deflater.finished, INFINITE);
+  }
+  deflater.handed = false;
+  if (deflater.failed) {
+    failed_ = true;
+    return false;
+  }
+  Entry& entry = entries_.back();
+  entry.crc = static_cast<std::uint32_t>(
+      crc32_combine(entry.crc, deflater.crc, static_cast<z_off_t>(deflater.piece.size())));
+  entry.compressedSize += deflater.deflatedBytes;
+  return Write(std::string_view(deflater.deflated).substr(0, deflater.deflatedBytes));
 }
 
 bool ZipWriter::BeginEntry(const std::string& name) {
@@ -143,7 +180,8 @@ bool ZipWriter::BeginEntry(const std::string& name) {
   Put16(header, static_cast<std::uint32_t>(name.size()));
   Put16(header, 0);  // no extra field
   header += name;
-  failed_ = deflateReset(&stream_) != Z_OK || !Write(header);
+  pendingDictionary_.clear();
+  failed_ = !Write(header);
   inEntry_ = !failed_;
   return inEntry_;
 }
@@ -154,40 +192,15 @@ bool ZipWriter::Append(std::string_view bytes) {
     return false;
   }
   pending_.append(bytes);
-  return pending_.size() < kPendingBytes || Hand(Z_NO_FLUSH);
-}
-
-bool ZipWriter::DeflateHanded() {
-  Entry& entry = entries_.back();
-  // crc32() takes at most a uInt of bytes a call; the pieces are far smaller.
-  entry.crc = static_cast<std::uint32_t>(
-      crc32(entry.crc, reinterpret_cast<const Bytef*>(handed_.data()), static_cast<uInt>(handed_.size())));
-  entry.size += handed_.size();
-  stream_.next_in = reinterpret_cast<Bytef*>(handed_.empty() ? nullptr : &handed_[0]);
-  stream_.avail_in = static_cast<uInt>(handed_.size());
-  int result = Z_OK;
-  do {
-    stream_.next_out = reinterpret_cast<Bytef*>(&deflated_[0]);
-    stream_.avail_out = static_cast<uInt>(deflated_.size());
-    result = deflate(&stream_, handedFlush_);
-    const std::size_t produced = deflated_.size() - stream_.avail_out;
-    entry.compressedSize += produced;
-    written_ += produced;
-    if (result == Z_STREAM_ERROR || !file_.Write(std::string_view(deflated_).substr(0, produced))) {
-      return false;
-    }
-  } while (stream_.avail_in > 0 || (handedFlush_ == Z_FINISH && result != Z_STREAM_END));
-  return true;
+  return pending_.size() < kPendingBytes || Hand(Z_SYNC_FLUSH);
 }
 
 bool ZipWriter::EndEntry() {
   inEntry_ = false;
-  if (failed_ || !Hand(Z_FINISH)) {
+  // The piece handed before the last is collected first: the pieces are written in order.
+  if (failed_ || !Hand(Z_FINISH) || !Collect(deflaters_[nextDeflater_]) ||
+      !Collect(deflaters_[nextDeflater_ ^ 1])) {
     failed_ = true;
-    return false;
-  }
-  WaitForPiece();
-  if (failed_) {
     return false;
   }
   const Entry& entry = entries_.back();
