@@ -178,23 +178,29 @@ bool ReadReport(FilesReadAhead& files, ReadingSpace& space, std::wstring& reason
   return true;
 }
 
-// Builds and writes the page whole or not at all. Running out of memory on the way (the page is built
-// whole, after the table) fails the page alone.
-bool WritePage(const std::wstring& path, const MergedReports& merged,
-               const std::vector<NotMergedFile>& notMerged, const std::wstring& since) {
+// Builds the page and writes it into its partial file, which is renamed to the page only once the table
+// has been written; null when the page cannot be built or written. The page is built first, whole, and
+// freed before the table's rows are made, so the two never stand in memory together; running out of
+// memory on the way fails the page alone.
+std::unique_ptr<WholeFileWriter> WritePageToCommit(const std::wstring& path, const MergedReports& merged,
+                                                   const std::vector<NotMergedFile>& notMerged,
+                                                   const std::wstring& since) {
   try {
     std::string bytes;
     AppendUtf8(OverviewPage(merged, notMerged, since), bytes);
-    WholeFileWriter writer(path);
-    return writer.Write(bytes) && writer.Commit();
+    auto writer = std::make_unique<WholeFileWriter>(path);
+    return writer->Write(bytes) ? std::move(writer) : nullptr;
   } catch (const std::bad_alloc&) {
-    return false;
+    return nullptr;
   }
 }
 
 // Writes the table whole or not at all, streamed into its partial file in pieces as its rows are made:
-// the text of the table never stands in memory whole.
-bool WriteTable(const std::wstring& path, const MergedReports& merged) {
+// the text of the table never stands in memory whole. In the same pass, each row goes to `workbook`, if
+// any, so that the workbook is deflated (on threads of its own) while the table is made; the workbook is
+// left to be committed. A workbook that fails, or runs out of memory, is dropped, and fails alone.
+bool WriteTable(const std::wstring& path, const MergedReports& merged,
+                std::unique_ptr<TableWorkbook>& workbook) {
   static constexpr std::size_t kPieceUnits = 32768;
   WholeFileWriter writer(path);
   std::string bytes = "\xEF\xBB\xBF";
@@ -207,6 +213,13 @@ bool WriteTable(const std::wstring& path, const MergedReports& merged) {
       csv.clear();
       writer.Write(bytes);
       bytes.clear();
+    }
+    try {
+      if (workbook && !workbook->AddRow(row)) {
+        workbook.reset();
+      }
+    } catch (const std::bad_alloc&) {
+      workbook.reset();
     }
   });
   AppendUtf8(csv, bytes);
@@ -236,13 +249,20 @@ const std::wstring* FileThatOutputReplaces(const std::vector<std::wstring>& file
   return nullptr;
 }
 
-// Writes the workbook whole or not at all, a row at a time. Running out of memory on the way (its shared
-// texts grow with the distinct texts of the table) fails the workbook alone.
-bool WriteWorkbook(const std::wstring& path, const MergedReports& merged) {
+// The workbook, written whole or not at all: WriteTable gives it the table's rows, then CommitWorkbook
+// ends it. Running out of memory on the way (its shared texts grow with the distinct texts of the table)
+// fails the workbook alone: null when there is no memory to begin it, false when it cannot be ended.
+std::unique_ptr<TableWorkbook> StartWorkbook(const std::wstring& path) {
   try {
-    TableWorkbook workbook(path);
-    ForEachTableRow(merged, [&workbook](const TableRow& row) { workbook.AddRow(row); });
-    return workbook.Commit();
+    return std::make_unique<TableWorkbook>(path);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+bool CommitWorkbook(std::unique_ptr<TableWorkbook> workbook) {
+  try {
+    return workbook && workbook->Commit();
   } catch (const std::bad_alloc&) {
     return false;
   }
@@ -463,17 +483,19 @@ bool WriteOutputs(const OutputPaths& outputs, const MergedReports& merged, std::
                      pageNotWritten = L"無法寫出概況頁（表格已寫出）：" + outputs.page,
                      workbookWritten = L"活頁簿：" + outputs.workbook,
                      workbookNotWritten = L"無法寫出活頁簿（表格與概況頁已寫出）：" + outputs.workbook;
-  if (!WriteTable(outputs.table, merged)) {
+  std::unique_ptr<WholeFileWriter> page = WritePageToCommit(outputs.page, merged, notMerged, options.since);
+  std::unique_ptr<TableWorkbook> workbook = page ? StartWorkbook(outputs.workbook) : nullptr;
+  if (!WriteTable(outputs.table, merged, workbook)) {
     say(L"無法寫出表格：" + outputs.table);
     return false;
   }
   say(TableWrittenLine(readCount, merged, options.latestOnly, outputs.table));
-  if (!WritePage(outputs.page, merged, notMerged, options.since)) {
+  if (!page || !page->Commit()) {
     say(pageNotWritten);
     return false;
   }
   say(pageWritten);
-  if (!WriteWorkbook(outputs.workbook, merged)) {
+  if (!CommitWorkbook(std::move(workbook))) {
     say(workbookNotWritten);
     return false;
   }
