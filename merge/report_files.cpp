@@ -242,6 +242,7 @@ WholeFileWriter::WholeFileWriter(const std::wstring& path)
       committed_(false) {}
 
 WholeFileWriter::~WholeFileWriter() {
+  StopFlushing();
   if (!committed_) {
     const bool created = file_.IsOpen();
     file_.Close();
@@ -252,6 +253,8 @@ WholeFileWriter::~WholeFileWriter() {
 }
 
 bool WholeFileWriter::Write(std::string_view bytes) {
+  // Enough for the disk to write at once, few enough that the last one, which Commit() waits for, is short.
+  static constexpr std::size_t kFlushBytes = 16 << 20;
   std::size_t done = 0;
   while (!failed_ && done < bytes.size()) {
     DWORD written = 0;
@@ -259,10 +262,53 @@ bool WholeFileWriter::Write(std::string_view bytes) {
     failed_ = !WriteFile(file_.Get(), bytes.data() + done, chunk, &written, nullptr) || written != chunk;
     done += written;
   }
+  unflushedBytes_ += done;
+  if (!failed_ && unflushedBytes_ >= kFlushBytes) {
+    unflushedBytes_ = 0;
+    FlushInBackground();
+  }
   return !failed_;
 }
 
+DWORD WINAPI WholeFileWriter::FlushThread(void* writer) {
+  WholeFileWriter& self = *static_cast<WholeFileWriter*>(writer);
+  for (;;) {
+    WaitForSingleObject(self.flushWanted_, INFINITE);
+    if (self.stopFlushing_) {
+      return 0;
+    }
+    // Only a head start: whether the file reached the disk is Commit()'s flush to tell.
+    FlushFileBuffers(self.file_.Get());
+  }
+}
+
+void WholeFileWriter::FlushInBackground() {
+  if (!flushWanted_) {
+    flushWanted_ = CreateSemaphoreW(nullptr, 0, 1, nullptr);
+    flusher_ = flushWanted_ ? CreateThread(nullptr, 0, FlushThread, this, 0, nullptr) : nullptr;
+  }
+  if (flusher_) {
+    // Fails, harmlessly, while a flush asked for before has not begun.
+    ReleaseSemaphore(flushWanted_, 1, nullptr);
+  }
+}
+
+void WholeFileWriter::StopFlushing() {
+  if (flusher_) {
+    stopFlushing_ = true;
+    ReleaseSemaphore(flushWanted_, 1, nullptr);
+    WaitForSingleObject(flusher_, INFINITE);
+    CloseHandle(flusher_);
+    flusher_ = nullptr;
+  }
+  if (flushWanted_) {
+    CloseHandle(flushWanted_);
+    flushWanted_ = nullptr;
+  }
+}
+
 bool WholeFileWriter::Commit() {
+  StopFlushing();
   if (failed_ || !FlushFileBuffers(file_.Get()) || !file_.Close()) {
     failed_ = true;
     return false;

@@ -126,7 +126,9 @@ constexpr wchar_t kPartialSuffix[] = L".partial";
 
 // A file that appears whole or not at all: written as "<path>.partial" beside its final name, then
 // flushed and renamed over it by Commit(). Until then a file of the final name stays as it was; without a
-// successful Commit() the partial file is removed.
+// successful Commit() the partial file is removed. While a large file is written, what was written is
+// flushed to the disk on a thread of its own every few megabytes, so that the disk writes it while the
+// caller makes the rest, and Commit()'s flush, which waits for the disk, finds little left.
 class WholeFileWriter {
  public:
   explicit WholeFileWriter(const std::wstring& path);
@@ -139,9 +141,18 @@ class WholeFileWriter {
   bool Commit();
 
  private:
+  static DWORD WINAPI FlushThread(void* writer);
+  // Has the thread flush what was written, starting the thread the first time.
+  void FlushInBackground();
+  void StopFlushing();
+
   std::wstring path_;
   std::wstring partialPath_;
   FileHandle file_;
   bool failed_;
   bool committed_;
+  std::size_t unflushedBytes_ = 0;  // written since the thread was last asked to flush
+  std::atomic<bool> stopFlushing_{false};
+  HANDLE flushWanted_ = nullptr;  // released for each flush asked for, and once to stop
+  HANDLE flusher_ = nullptr;
 };
