@@ -1,14 +1,9 @@
-"""The workbook as three independent readers read it, each cell against the table's: headless LibreOffice Calc
-converts it to CSV, each cell as shown, and to flat OpenDocument XML, which says each cell's type and a time's
-instant; openpyxl (Debian's, in Debian's own Python) gives each cell's value and number format; gnumeric's
-ssconvert converts it to CSV with each cell's raw value. Its container and parts are checked with Python's
-zipfile and XML parser, and in the sheet's own XML, which a conversion does not keep, its frozen header and
-the range where numbers stored as text are not flagged.
-
-The only differences allowed from the table: the apostrophe that the CSV puts before a formula-looking cell;
-LibreOffice's CR LF read back as LF; and for a reader that does not decode the format's escapes "_xHHHH_",
-the cell's text exactly as the workbook writes it, which must itself decode, as the format says, to the
-table's text."""
+"""The workbook against the table, cell by cell, as three independent readers read it: LibreOffice (each cell as
+shown, and as flat OpenDocument for its type and a time's instant), openpyxl (value and number format) and
+gnumeric (raw value); its container and parts with zipfile and an XML parser, and in the sheet's own XML its
+frozen header and the range where numbers stored as text are not flagged. The only differences allowed: the
+CSV's apostrophe before a formula-looking cell, LibreOffice's CR LF read as LF, and for a reader that does
+not decode "_xHHHH_" the text as written, which must itself decode to the table's."""
 
 import csv, datetime, io, json, pathlib, re, shutil, subprocess, tempfile, zipfile
 import xml.dom.minidom, xml.etree.ElementTree as ET
@@ -62,13 +57,16 @@ def spreadsheet_time(text):
     return "%s-%s-%sT%s:%s:%s" % (*m.groups()[:5], m.group(6) or "00")
 
 
+def to_second(moment):
+    return (moment + datetime.timedelta(microseconds=500000)).replace(microsecond=0).isoformat()
+
+
 def instant(date_value):
     """An ODF date value to the second ("2024-01-02", "2024-01-02T03:04:05.000001" as written)."""
     if date_value is None:
         return None
     day, _, time = date_value.partition("T")
-    moment = datetime.datetime.fromisoformat(day + "T" + (time or "00:00:00"))
-    return (moment + datetime.timedelta(microseconds=500000)).replace(microsecond=0).isoformat()
+    return to_second(datetime.datetime.fromisoformat(day + "T" + (time or "00:00:00")))
 
 
 def ods_rows(fods, count):
@@ -116,8 +114,7 @@ def written_texts(archive):
 
 def serial_instant(serial):
     """A spreadsheet's serial number (days since 1899-12-30) as the instant to the second."""
-    moment = datetime.datetime(1899, 12, 30) + datetime.timedelta(days=float(serial))
-    return (moment + datetime.timedelta(microseconds=500000)).replace(microsecond=0).isoformat()
+    return to_second(datetime.datetime(1899, 12, 30) + datetime.timedelta(days=float(serial)))
 
 
 def other_readers(book, table_rows, texts, out):

@@ -5,24 +5,18 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <regex>
 #include <string>
 #include <vector>
 
 #include "tests/unit/failing_allocations.h"
+#include "tests/unit/file_bytes.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int);
 
 namespace {
 
 using failing_allocations::ArmNothrow;
-
-std::string ReadBytes(const std::filesystem::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(file), {});
-}
 
 std::wstring Decoded(const std::string& bytes, UINT codePage) {
   std::wstring text(bytes.size(), L'\0');

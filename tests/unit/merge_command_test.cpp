@@ -13,15 +13,11 @@
 #include "merge/writing/overview_page.h"
 #include "merge/writing/workbook.h"
 #include "tests/unit/failing_allocations.h"
+#include "tests/unit/file_bytes.h"
 
 namespace {
 
 using failing_allocations::ArmThrowing;
-
-std::string ReadBytes(const std::filesystem::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(file), {});
-}
 
 // Fails each allocation of a whole merge in turn (finding the files, reading them, the summary, the table,
 // the page, the workbook): the merge either succeeds as it does with memory to spare or ends with exit code
