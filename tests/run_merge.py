@@ -1,9 +1,6 @@
 #!/usr/bin/env python3
-"""run_merge.py EXE CASE WORK: lays down in WORK the files that CASE/files names, runs the report merger EXE
-there under Wine with the arguments that CASE/options gives, and checks its exit code, what it printed
-(CASE/summary.txt), the table it wrote (CASE/expected.csv) byte for byte, its overview page in a browser
-(CASE/page.txt) and its workbook in a spreadsheet (against CASE/expected.csv); with several argument lists,
-each run must give the same bytes. See tests/merge_cases/README.md."""
+"""run_merge.py EXE CASE WORK: runs the report merger EXE on the merger's case CASE in WORK under Wine and
+checks all it printed and wrote (tests/merge_cases/README.md says what a case holds)."""
 
 import os, pathlib, re, shutil, subprocess, sys
 from urllib.parse import unquote
@@ -15,10 +12,7 @@ PROGRAM_CASES = pathlib.Path(__file__).resolve().parent / "cases"
 
 
 def lay_down(case, folder):
-    """Each line of CASE/files: PATH SOURCE [CODEPAGE [LINES]]. SOURCE is case:NAME, the report that the program's
-    case NAME expects, in CODEPAGE (cp950 by default), cut to its first LINES lines if given; full, a name
-    that leads to /dev/full; link:PATH, a hard link to a file laid down above it; or a file of CASE, copied
-    as it is."""
+    """Lays down in FOLDER the files that CASE/files names, as tests/merge_cases/README.md describes."""
     for line in (case / "files").read_text("utf-8").splitlines():
         path, source, *rest = line.split()
         target = folder / path

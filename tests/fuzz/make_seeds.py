@@ -1,9 +1,7 @@
 #!/usr/bin/env python3
-"""make_seeds.py FOLDER: writes into FOLDER (emptied first) the fuzz inputs that the cases give, each a report
-file's name, LF, then its bytes. From each merge case, every file that its `files` line lays down (as
-tests/run_merge.py lays them down). From each case of the program, the report it expects, written as the
-program writes it in UTF-8 and in code page 1252 (the code pages that the native build reads), under a
-report's name."""
+"""make_seeds.py FOLDER: writes into FOLDER (emptied first) the cases' reports as fuzz inputs, each a report
+file's name, LF, then its bytes: every file that a merge case lays down, and every report that a program case
+expects, in UTF-8 and in code page 1252 (the code pages that the native build reads)."""
 
 import pathlib, shutil, sys, tempfile
 

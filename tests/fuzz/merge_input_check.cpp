@@ -58,14 +58,6 @@ namespace {
 // Few rows per sheet, so that small inputs reach the workbook's later sheets too.
 constexpr std::size_t kSheetRows = 3;
 
-std::string Narrow(std::wstring_view text) {
-  std::string ascii;
-  for (const wchar_t unit : text) {
-    ascii += unit >= 0x20 && unit < 0x7F ? static_cast<char>(unit) : '?';
-  }
-  return ascii;
-}
-
 // The lines of a record of each kind, in the order of RecordKind.
 const std::pair<const ReportLine*, std::size_t> kRecordLines[] = {
     {kBothViewsLines, std::size(kBothViewsLines)},
@@ -93,15 +85,15 @@ std::string CheckRecords(const std::wstring& text, unsigned codePage, const Repo
       if (field == ReportField::kFirstUsed || field == ReportField::kLastUsed) {
         written = ReportFormOf(value);
         if (written.empty() != value.empty()) {
-          return "a time that is not table time text: " + Narrow(value);
+          return "a time that is not table time text";
         }
       } else if (value.size() > kMaxReportValueUnits || value.find(L"\r\n\r\n") != std::wstring_view::npos ||
                  (field == ReportField::kDeviceKeyName && value.find(lineEnd) != std::wstring_view::npos)) {
-        return "a value that the reader may not take: " + Narrow(value);
+        return "a value that the reader may not take";
       }
       if (text.find(lineEnd + LiteralAsRead(codePage, lines[i].label) + written + lineEnd) ==
           std::wstring::npos) {
-        return "a value that the report does not hold after its label: " + Narrow(value);
+        return "a value that the report does not hold after its label";
       }
     }
   }
@@ -132,7 +124,7 @@ std::string CheckWorkbook(const std::vector<TableRow>& rows) {
         return static_cast<unsigned char>(byte) < 0x20 && byte != '\t' && byte != '\n';
       });
       if (invalid || control || units.find_first_of(L"\xFFFE\xFFFF") != std::wstring::npos) {
-        return "a cell's text as the workbook writes it is not XML text: " + Narrow(cell);
+        return "a cell's text as the workbook writes it is not XML text";
       }
     }
   }
