@@ -5,7 +5,7 @@ frozen header and the range where numbers stored as text are not flagged. The on
 CSV's apostrophe before a formula-looking cell, LibreOffice's CR LF read as LF, and for a reader that does
 not decode "_xHHHH_" the text as written, which must itself decode to the table's."""
 
-import csv, datetime, io, json, pathlib, re, shutil, subprocess, tempfile, zipfile
+import csv, datetime, io, json, pathlib, re, shutil, struct, subprocess, tempfile, zipfile
 import xml.dom.minidom, xml.etree.ElementTree as ET
 
 SHEET = "USB 裝置記錄"
@@ -159,6 +159,13 @@ def check_workbook(book, table, work):
     with zipfile.ZipFile(book) as archive:
         if archive.testzip() is not None:
             return ["the workbook's ZIP fails its test at %s" % archive.testzip()]
+        raw = book.read_bytes()
+        for entry in archive.infolist():  # its local header and data descriptor say what the directory says
+            names_end = entry.header_offset + 30 + sum(struct.unpack_from("<HH", raw, entry.header_offset + 26))
+            if (struct.unpack_from("<H", raw, entry.header_offset + 6)[0] != entry.flag_bits or not entry.flag_bits & 8
+                    or struct.unpack_from("<4I", raw, names_end + entry.compress_size)
+                    != (0x08074b50, entry.CRC, entry.compress_size, entry.file_size)):
+                failures.append("the workbook's entry %s is framed unlike its directory entry" % entry.filename)
         names = set(archive.namelist())
         failures += ["the workbook has no part %s" % p for p in sorted(PARTS - names)]
         for name in sorted(names):

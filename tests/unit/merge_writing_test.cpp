@@ -37,39 +37,17 @@ std::string Inflated(const std::string& deflated) {
   return out;
 }
 
-struct ZipEntry {
-  std::uint32_t crc, compressedSize, size;
-  std::string data;
-};
-
-// Reads a ZIP as the format describes it, from its end record and central directory, and checks that
-// each entry's local header and data descriptor say what the directory says.
-std::map<std::string, ZipEntry> ReadZip(const std::string& bytes) {
-  std::map<std::string, ZipEntry> entries;
+// The entries of a ZIP by name, read through its central directory. (Every workbook of the merger's cases
+// has its local headers and data descriptors checked against the directory.)
+std::map<std::string, std::string> ReadZip(const std::string& bytes) {
+  std::map<std::string, std::string> entries;
   const std::size_t end = bytes.size() - 22;
-  EXPECT_EQ(Read32(bytes, end), 0x06054b50u);
   std::size_t at = Read32(bytes, end + 16);
-  EXPECT_EQ(at + Read32(bytes, end + 12), end);
   for (std::uint32_t i = 0; i < Read16(bytes, end + 10); ++i) {
-    EXPECT_EQ(Read32(bytes, at), 0x02014b50u);
     const std::string name = bytes.substr(at + 46, Read16(bytes, at + 28));
-    ZipEntry entry;
-    entry.crc = Read32(bytes, at + 16);
-    entry.compressedSize = Read32(bytes, at + 20);
-    entry.size = Read32(bytes, at + 24);
     const std::size_t local = Read32(bytes, at + 42);
-    EXPECT_EQ(Read32(bytes, local), 0x04034b50u) << name;
-    // The flags as in the directory, bit 3 among them: the sizes follow the data.
-    EXPECT_EQ(Read16(bytes, local + 6), Read16(bytes, at + 8) | 0x0008u) << name;
-    EXPECT_EQ(bytes.substr(local + 30, name.size()), name);
-    const std::size_t data = local + 30 + name.size() + Read16(bytes, local + 28);
-    entry.data = Inflated(bytes.substr(data, entry.compressedSize));
-    const std::size_t descriptor = data + entry.compressedSize;
-    EXPECT_EQ(Read32(bytes, descriptor), 0x08074b50u) << name;
-    EXPECT_EQ(Read32(bytes, descriptor + 4), entry.crc) << name;
-    EXPECT_EQ(Read32(bytes, descriptor + 8), entry.compressedSize) << name;
-    EXPECT_EQ(Read32(bytes, descriptor + 12), entry.size) << name;
-    entries[name] = entry;
+    const std::size_t data = local + 30 + Read16(bytes, local + 26) + Read16(bytes, local + 28);
+    entries[name] = Inflated(bytes.substr(data, Read32(bytes, at + 20)));
     at += 46 + name.size() + Read16(bytes, at + 30) + Read16(bytes, at + 32);
   }
   return entries;
@@ -115,14 +93,14 @@ TEST(Workbook, SheetsContinuePastTheRowLimit) {
     }
     ASSERT_TRUE(workbook.Commit());
   }
-  const std::map<std::string, ZipEntry> entries = ReadZip(ReadBytes("sheets_test.xlsx"));
-  const std::string& book = entries.at("xl/workbook.xml").data;
+  const std::map<std::string, std::string> entries = ReadZip(ReadBytes("sheets_test.xlsx"));
+  const std::string& book = entries.at("xl/workbook.xml");
   for (const char* sheet : {"\"USB 裝置記錄\" sheetId=\"1\"", "\"USB 裝置記錄 (2)\" sheetId=\"2\"",
                             "\"USB 裝置記錄 (3)\" sheetId=\"3\"", "\"USB 裝置記錄 (4)\" sheetId=\"4\""}) {
     EXPECT_NE(book.find(std::string("<sheet name=") + sheet), std::string::npos) << book;
   }
   EXPECT_EQ(entries.count("xl/worksheets/sheet5.xml"), 0u);
-  const std::string& sharedXml = entries.at("xl/sharedStrings.xml").data;
+  const std::string& sharedXml = entries.at("xl/sharedStrings.xml");
   const std::vector<std::string> shared = SharedTexts(sharedXml);
   ASSERT_EQ(std::vector<std::string>(shared.begin() + 13, shared.end()),
             (std::vector<std::string>{"PC1", "PC", "PC3"}));  // after the 13 titles
@@ -139,9 +117,9 @@ TEST(Workbook, SheetsContinuePastTheRowLimit) {
                 {"xl/worksheets/sheet2.xml", {"PC", "PC1"}, "A1:M3"},
                 {"xl/worksheets/sheet3.xml", {"PC3", ""}, "A1:M3"},
                 {"xl/worksheets/sheet4.xml", {"PC1"}, "A1:M2"}};
-  const std::string& first = entries.at("xl/worksheets/sheet1.xml").data;
+  const std::string& first = entries.at("xl/worksheets/sheet1.xml");
   for (const auto& sheet : sheets) {
-    const std::string& xml = entries.at(sheet.part).data;
+    const std::string& xml = entries.at(sheet.part);
     EXPECT_EQ(Cell(xml, "A1").first, Cell(first, "A1").first) << sheet.part;
     EXPECT_EQ(textOf(Cell(xml, "A1")), "電腦") << sheet.part;
     EXPECT_NE(xml.find("state=\"frozen\""), std::string::npos) << sheet.part;
