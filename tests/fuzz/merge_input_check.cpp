@@ -14,27 +14,24 @@
 #include "text/time_text.h"
 
 std::wstring Utf16Units(const std::string& bytes, bool* invalid) {
+  static constexpr std::uint32_t kLeast[] = {0, 0x80, 0x800, 0x10000};  // by the count of continuation bytes
   std::wstring units;
   for (std::size_t at = 0; at < bytes.size();) {
     const unsigned char lead = static_cast<unsigned char>(bytes[at]);
-    const int extra = lead < 0x80                    ? 0
-                      : lead >= 0xC2 && lead <= 0xDF ? 1
-                      : lead >= 0xE0 && lead <= 0xEF ? 2
-                      : lead >= 0xF0 && lead <= 0xF4 ? 3
-                                                     : -1;
-    std::uint32_t code = extra == 0   ? lead
-                         : extra == 1 ? lead & 0x1F
-                         : extra == 2 ? lead & 0x0F
-                                      : lead & 0x07;
+    const int extra = lead < 0x80   ? 0
+                      : lead < 0xC0 ? -1
+                      : lead < 0xE0 ? 1
+                      : lead < 0xF0 ? 2
+                      : lead < 0xF8 ? 3
+                                    : -1;
+    std::uint32_t code = extra > 0 ? lead & (0x3F >> extra) : lead;
     bool valid = extra >= 0 && at + extra < bytes.size();
     for (int i = 1; valid && i <= extra; ++i) {
       const unsigned char next = static_cast<unsigned char>(bytes[at + i]);
       valid = (next & 0xC0) == 0x80;
       code = (code << 6) | (next & 0x3F);
     }
-    valid = valid && !(extra == 2 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF))) &&
-            !(extra == 3 && (code < 0x10000 || code > 0x10FFFF));
-    if (!valid) {
+    if (!valid || code < kLeast[extra] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
       if (invalid) {
         *invalid = true;
       }

@@ -17,11 +17,9 @@ std::string CheckMergeInput(const std::uint8_t* data, std::size_t size);
 // overlong form, an encoded surrogate, past U+10FFFF) gives U+FFFD and sets `invalid`.
 std::wstring Utf16Units(const std::string& bytes, bool* invalid = nullptr);
 
-// What the merger takes from the platform, which the native build has no Win32 for: a stand-in
-// (tests/fuzz/native_platform.cpp says what it covers).
+// What the merger takes from Win32, stood in for natively (native_platform.cpp).
 unsigned ReportCodePage(const std::string& bytes);
 bool DecodeReportText(const std::string& bytes, unsigned codePage, std::wstring& text);
 std::wstring LiteralAsRead(unsigned codePage, const wchar_t* literal);
-// Writes the workbook of these rows (TableWorkbook adds the header itself) where nothing is kept; false when
-// it could not be written.
+// Writes the workbook of these rows where nothing is kept; false when it could not be written.
 bool WriteWorkbook(const std::vector<TableRow>& rows, std::size_t maxSheetRows);

@@ -4,6 +4,7 @@
 // cases under Wine. A literal read back in 1252 has '?' for every unit outside ASCII, as Windows writes the
 // report's Chinese labels there. Files are read and dropped. UTF-16 units stand one per wchar_t, as on
 // Windows.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -23,31 +24,14 @@ constexpr char16_t kWestern80[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2
                                      0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
                                      0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
-std::string Encode(unsigned codePage, const wchar_t* text) {
-  std::string bytes;
-  for (; *text; ++text) {
-    const std::uint32_t unit = static_cast<std::uint32_t>(*text);
-    if (codePage == kWestern || unit < 0x80) {
-      bytes += unit < 0x80 ? static_cast<char>(unit) : '?';
-    } else if (unit < 0x800) {
-      bytes += static_cast<char>(0xC0 | (unit >> 6));
-      bytes += static_cast<char>(0x80 | (unit & 0x3F));
-    } else {
-      bytes += static_cast<char>(0xE0 | (unit >> 12));
-      bytes += static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
-      bytes += static_cast<char>(0x80 | (unit & 0x3F));
-    }
-  }
-  return bytes;
-}
-
 }  // namespace
 
+// A report's first line is its header, as the code page reads it.
 unsigned ReportCodePage(const std::string& bytes) {
+  const std::string firstLine = bytes.substr(0, bytes.find("\r\n"));
   for (const unsigned codePage : {kUtf8, kWestern}) {
-    const std::string header = Encode(codePage, kReportHeader);
-    if (bytes.compare(0, header.size(), header) == 0 &&
-        (bytes.size() == header.size() || bytes.compare(header.size(), 2, "\r\n") == 0)) {
+    std::wstring text;
+    if (DecodeReportText(firstLine, codePage, text) && text == LiteralAsRead(codePage, kReportHeader)) {
       return codePage;
     }
   }
@@ -73,12 +57,10 @@ bool DecodeReportText(const std::string& bytes, unsigned codePage, std::wstring&
 }
 
 std::wstring LiteralAsRead(unsigned codePage, const wchar_t* literal) {
-  if (codePage == kUtf8) {
-    return literal;
-  }
-  std::wstring text;
-  for (const char byte : Encode(codePage, literal)) {
-    text += static_cast<wchar_t>(static_cast<unsigned char>(byte));
+  std::wstring text(literal);
+  if (codePage == kWestern) {
+    std::replace_if(
+        text.begin(), text.end(), [](wchar_t unit) { return unit >= 0x80; }, L'?');
   }
   return text;
 }
