@@ -1,6 +1,9 @@
 #include "tests/fuzz/merge_input_check.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <iterator>
 #include <map>
 #include <regex>
@@ -128,8 +131,10 @@ std::string CheckWorkbook(const std::vector<TableRow>& rows) {
   return WriteWorkbook(rows, kSheetRows) ? "" : "the workbook was not written";
 }
 
-}  // namespace
-
+// One input of the merger's input path: a report file's name (UTF-8, up to the first LF) and its bytes (the
+// rest). The name goes through the name's reading, the bytes through the code page's recognition, the
+// decoding and the reader; whatever is read goes through the table, the overview page and the workbook,
+// all in memory. Returns an empty text when every invariant held, else what broke.
 std::string CheckMergeInput(const std::uint8_t* data, std::size_t size) {
   const std::string input(reinterpret_cast<const char*>(data), size);
   const std::size_t nameEnd = input.find('\n');
@@ -171,4 +176,15 @@ std::string CheckMergeInput(const std::uint8_t* data, std::size_t size) {
     return fault;
   }
   return CheckWorkbook(rows);
+}
+
+}  // namespace
+
+// libFuzzer's entry: a broken invariant is a crash, with what broke on stderr.
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (const std::string fault = CheckMergeInput(data, size); !fault.empty()) {
+    std::fprintf(stderr, "invariant broken: %s\n", fault.c_str());
+    std::abort();
+  }
+  return 0;
 }

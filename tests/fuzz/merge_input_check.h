@@ -1,17 +1,10 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "merge/writing/merged_table.h"
-
-// One input of the merger's input path: a report file's name (UTF-8, up to the first LF) and its bytes (the
-// rest). The name goes through the name's reading, the bytes through the code page's recognition, the
-// decoding and the reader; whatever is read goes through the table, the overview page and the workbook,
-// all in memory. Returns an empty text when every invariant held, else what broke.
-std::string CheckMergeInput(const std::uint8_t* data, std::size_t size);
 
 // UTF-8 to UTF-16 units, one unit per wchar_t as on Windows; a byte that begins no valid sequence (an
 // overlong form, an encoded surrogate, past U+10FFFF) gives U+FFFD and sets `invalid`.
