@@ -4,7 +4,7 @@ checks all it printed and wrote (tests/merge_cases/README.md says what a case ho
 
 import os, pathlib, re, shutil, subprocess, sys
 from urllib.parse import unquote
-from run_case import RUN, TOOLS
+from run_case import RUN, TOOLS, read_options, wine_env
 from page_facts import check_page
 from workbook_facts import check_workbook
 
@@ -34,7 +34,7 @@ def snapshot(folder):
 
 
 def main(exe, case, work):
-    options = dict(word.split("=", 1) for word in (case / "options").read_text().split())
+    options = read_options(case)
     shutil.rmtree(work, ignore_errors=True)
     subprocess.run([TOOLS / "wine-prefix.sh", "copy", os.environ["VESTIGIA_PRISTINE"], work / "prefix"], check=True)
     failures, written = [], set()
@@ -50,12 +50,16 @@ def main(exe, case, work):
 def run(exe, case, work, folder, options, args, written):
     failures = []
     lay_down(case, folder)
+    planted = options["plant"].split(",") if "plant" in options else []  # beside a copy of the merger
+    exe = pathlib.Path(shutil.copy(exe, folder)) if planted else exe
+    for name in planted:
+        shutil.copy(os.environ["VESTIGIA_MARKER"], folder / name)
     before = snapshot(folder)
     codepage = options.get("codepage", RUN["RUN_CODEPAGE"])
-    env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}  # the caller's locale too: Wine's is its own
-    env.update(WINEPREFIX=str(work / "prefix"), TZ=RUN["RUN_TIMEZONE"], VESTIGIA_CODEPAGE=codepage)
+    env = wine_env(work / "prefix", TZ=RUN["RUN_TIMEZONE"], VESTIGIA_CODEPAGE=codepage)
     run = subprocess.run([TOOLS / "wine-run.sh", exe, *args], cwd=folder, env=env,
                          stdin=subprocess.DEVNULL, capture_output=True, timeout=600)
+    failures += ["a planted DLL was loaded: %s" % p.name for p in folder.glob("*.loaded")]
     if run.returncode != int(options.get("exit", "0")):
         failures.append("exit code %d, expected %s" % (run.returncode, options.get("exit", "0")))
     outputs = sorted(folder.glob(options["output"]))

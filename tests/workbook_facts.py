@@ -15,10 +15,8 @@ PARTS = {"[Content_Types].xml", "_rels/.rels", "xl/workbook.xml", "xl/_rels/work
          "xl/sharedStrings.xml", "xl/worksheets/sheet1.xml"}
 TIME_FORMATS = {2: "yyyy-mm-dd hh:mm", 10: "yyyy-mm-dd hh:mm:ss", 11: "yyyy-mm-dd hh:mm:ss"}
 ESCAPE = re.compile(r"_x([0-9A-Fa-f]{4})_")
-# What a reader that does not decode every escape shows of a cell's text as written. openpyxl 3.0 decodes
-# only the escaped '_', and by dropping every "x005F_" from a shared text, so that a text holding "x005F_"
-# itself loses it there whoever wrote the workbook; it leaves every other escape as it stands. gnumeric 1.12
-# decodes none.
+# What a reader that does not decode every escape shows of a cell's text as written: openpyxl 3.0 drops every
+# "x005F_" of a shared text (a text holding "x005F_" itself loses it, whoever wrote it); gnumeric 1.12 nothing.
 SHOWN_AS_WRITTEN = {"openpyxl": lambda written: written.replace("x005F_", ""), "gnumeric": lambda written: written}
 # Debian's python3-openpyxl is importable by Debian's own interpreter, which a python3 found first on PATH
 # (a pyenv, a virtual environment) may not be.

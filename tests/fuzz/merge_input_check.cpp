@@ -131,10 +131,8 @@ std::string CheckWorkbook(const std::vector<TableRow>& rows) {
   return WriteWorkbook(rows, kSheetRows) ? "" : "the workbook was not written";
 }
 
-// One input of the merger's input path: a report file's name (UTF-8, up to the first LF) and its bytes (the
-// rest). The name goes through the name's reading, the bytes through the code page's recognition, the
-// decoding and the reader; whatever is read goes through the table, the overview page and the workbook,
-// all in memory. Returns an empty text when every invariant held, else what broke.
+// One input: a report file's name (UTF-8, up to the first LF) and its bytes, through the merger's reading,
+// table, overview page and workbook, in memory. Returns what broke, or nothing.
 std::string CheckMergeInput(const std::uint8_t* data, std::size_t size) {
   const std::string input(reinterpret_cast<const char*>(data), size);
   const std::size_t nameEnd = input.find('\n');

@@ -1,9 +1,6 @@
-// What the merger takes from Win32, for the native fuzzing build. Only UTF-8 (strict, as
-// MB_ERR_INVALID_CHARS decodes) and code page 1252 are recognised, the one multi-byte and the one single-byte
-// way the reader reads; the East Asian code pages and Windows' own converter are seen only by the merger's
-// cases under Wine. A literal read back in 1252 has '?' for every unit outside ASCII, as Windows writes the
-// report's Chinese labels there. Files are read and dropped. UTF-16 units stand one per wchar_t, as on
-// Windows.
+// What the merger takes from Win32, natively: UTF-8 (strict, as MB_ERR_INVALID_CHARS decodes) and code page
+// 1252 (where the Chinese labels read as '?'), the one multi-byte and the one single-byte way the reader
+// reads; the East Asian code pages are seen only by the merger's cases under Wine. Files are read, not kept.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>

@@ -38,8 +38,7 @@ TEST(Run, EveryFailedAllocationEndsTheRunCleanly) {
       Decoded(ReadBytes(std::filesystem::path(_wgetenv(L"VESTIGIA_CASE")) / "expected.txt"), CP_UTF8);
   std::vector<std::string> files;
   long allocations = 0;
-  // One run, which must free all it allocated: its exit code; the files it left on the desktop go to `files`,
-  // the count of its allocations to `allocations`.
+  // One run, which must free all it allocated: its exit code; its desktop's files go to `files`.
   const auto RunProgram = [&files, &allocations](long failing) {
     files.clear();
     wchar_t noArguments[] = L"";

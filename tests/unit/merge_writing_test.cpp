@@ -1,6 +1,4 @@
-// What no merger case reaches of the workbook: sheets continued past their row limit, and cells of views seen
-// before; read back through the ZIP's framing, which the spreadsheets that read the cases' workbooks take
-// from the central directory alone.
+// What no merger case reaches of the workbook: sheets past their row limit, cells of views seen before.
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -37,8 +35,7 @@ std::string Inflated(const std::string& deflated) {
   return out;
 }
 
-// The entries of a ZIP by name, read through its central directory. (Every workbook of the merger's cases
-// has its local headers and data descriptors checked against the directory.)
+// The entries of a ZIP by name, read through its central directory.
 std::map<std::string, std::string> ReadZip(const std::string& bytes) {
   std::map<std::string, std::string> entries;
   const std::size_t end = bytes.size() - 22;
