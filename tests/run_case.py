@@ -43,8 +43,7 @@ def xdotool(display, *args):
 
 
 def run_with_box(command, env, desktop, work):
-    """Runs the command on a private Xvfb. At its first window, the box, records the caption, the desktop's
-    files and who holds them open, then presses Return. Returns (exit code, box facts)."""
+    """(exit code, facts of its first window, the box) of the command on a private Xvfb; Return closes the box."""
     xvfb_fd, write_fd = os.pipe()
     xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1024x768x24", "-nolisten",
                              "tcp"], pass_fds=(write_fd,), stderr=subprocess.DEVNULL)

@@ -68,8 +68,7 @@ def instant(date_value):
 
 
 def ods_rows(fods, count):
-    """The first `count` rows of the first sheet, as lists of 13 (type, date value, style name) cells, and the
-    names of all sheets."""
+    """The first sheet's first `count` rows of 13 (type, date value, style name) cells, the sheets' names."""
     root = ET.parse(fods).getroot()
     tables = root.findall(".//table:table", NS)
     rows = []
@@ -91,8 +90,7 @@ def decoded(written):
 
 
 def written_texts(archive):
-    """The text of each text cell of the first sheet, as the workbook writes it (escapes and all), by row and
-    column from 0; the shared-string table's entries, or a cell's inline text."""
+    """Each text cell's text as the first sheet writes it (escapes and all), by row and column from 0."""
     main = "{%s}" % NS["main"]
     shared = []
     if "xl/sharedStrings.xml" in archive.namelist():
@@ -116,8 +114,7 @@ def serial_instant(serial):
 
 
 def other_readers(book, table_rows, texts, out):
-    """Failures of openpyxl's and gnumeric's reading of every cell against the table's rows: a time as a date
-    of the same instant, every other cell as the text written for it, shown as that reader shows it."""
+    """openpyxl's and gnumeric's reading of every cell: a time as a date of the same instant, the rest as written."""
     failures = []
     read = subprocess.run(["/usr/bin/python3", "-c", OPENPYXL_READ, str(book)], capture_output=True, text=True,
                           timeout=300)
@@ -151,8 +148,7 @@ def other_readers(book, table_rows, texts, out):
 
 
 def check_workbook(book, table, work):
-    """Failures of the workbook `book` against the table's rows, `table` (the CSV's bytes; None: the
-    container and the header only)."""
+    """Failures of `book` against the table's CSV bytes (None: the container and the header only)."""
     failures = []
     with zipfile.ZipFile(book) as archive:
         if archive.testzip() is not None:

@@ -7,7 +7,7 @@ import pathlib, shutil, sys, tempfile
 
 TESTS = pathlib.Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(TESTS))
-from run_merge import lay_down  # noqa: E402
+from run_merge import lay_down, snapshot  # noqa: E402
 
 
 def main(folder):
@@ -19,9 +19,8 @@ def main(folder):
             continue
         with tempfile.TemporaryDirectory() as laid:
             lay_down(case, pathlib.Path(laid))
-            for n, path in enumerate(sorted(p for p in pathlib.Path(laid).rglob("*")
-                                            if p.is_file() and not p.is_symlink())):
-                (folder / ("merge_%s_%d" % (case.name, n))).write_bytes(path.name.encode() + b"\n" + path.read_bytes())
+            for n, (path, data) in enumerate(sorted(snapshot(pathlib.Path(laid)).items())):
+                (folder / ("merge_%s_%d" % (case.name, n))).write_bytes(path.name.encode() + b"\n" + data)
     for case in sorted((TESTS / "cases").iterdir()):
         if not (case / "expected.txt").is_file():
             continue
