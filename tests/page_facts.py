@@ -12,8 +12,8 @@ VOID = {"meta", "br", "hr", "img", "input", "link", "source", "track", "wbr", "a
 
 
 def browse(page, *extra):
-    """Runs chromium on the page with a fresh profile; returns (stdout, the page's own network requests), or
-    None when it had not finished in a minute (a script that opened a dialog holds --dump-dom for good)."""
+    """(stdout, the page's own network requests) of chromium with a fresh profile, or None after a minute (a
+    script that opened a dialog holds --dump-dom for good)."""
     profile = tempfile.mkdtemp()
     try:
         browser = subprocess.Popen(CHROMIUM + ["--user-data-dir=" + profile, "--log-net-log=%s/net.json" % profile,

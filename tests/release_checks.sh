@@ -1,11 +1,7 @@
 #!/usr/bin/env bash
-# release_checks.sh SOURCE_DIR BUILD WORK: the programs we ship, in BUILD (the 32-bit build the cases ran),
-# are stripped 32-bit exes that start on Windows XP SP3 (PE header, manifest, imports) and write nothing
-# to the registry: vestigia.exe, a GUI program that asks for administrator rights, and vestigia-merge.exe,
-# a console program that asks for none and imports no registry function at all. A release signed with a
-# throwaway certificate (tools/release.sh) and checked as a user would (tools/check-release.sh) is each of
-# them byte for byte once unsigned, so the release build is reproducible. Leaves the signed exes in WORK
-# for the cases to run.
+# release_checks.sh SOURCE_DIR BUILD WORK: the 32-bit exes we ship, in BUILD (as the cases ran them), start
+# on Windows XP SP3 and write nothing to the registry; a release signed with a throwaway certificate is each of
+# them byte for byte once unsigned (a reproducible build). Leaves the signed exes in WORK for the cases to run.
 set -uo pipefail
 src=$1 build=$(realpath "$2") work=$3 failures=0
 programs=(vestigia.exe vestigia-merge.exe)

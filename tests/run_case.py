@@ -14,6 +14,15 @@ UNSEEN = {124: "had not ended by itself in the time allowed", 125: "made a windo
 failures = []
 
 
+def read_options(case):
+    return dict(word.split("=", 1) for word in (case / "options").read_text().split()) \
+        if (case / "options").exists() else {}
+
+
+def wine_env(prefix, **more):  # the caller's locale too: Wine's is its own (tools/wine-env.sh)
+    return dict({k: v for k, v in os.environ.items() if k != "DISPLAY"}, WINEPREFIX=str(prefix), **more)
+
+
 def check(ok, message):
     return ok or failures.append(message)
 
@@ -34,8 +43,7 @@ def xdotool(display, *args):
 
 
 def run_with_box(command, env, desktop, work):
-    """Runs the command on a private Xvfb. At its first window, the box, records the caption, the desktop's
-    files and who holds them open, then presses Return. Returns (exit code, box facts)."""
+    """(exit code, facts of its first window, the box) of the command on a private Xvfb; Return closes the box."""
     xvfb_fd, write_fd = os.pipe()
     xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1024x768x24", "-nolisten",
                              "tcp"], pass_fds=(write_fd,), stderr=subprocess.DEVNULL)
@@ -100,15 +108,12 @@ def check_run(exe, case, options, env, desktop, work):
 
 
 def main(unit, exe, case, work):
-    options = dict(word.split("=", 1) for word in (case / "options").read_text().split()) \
-        if (case / "options").exists() else {}
-    prefix = work / "prefix"
+    options, prefix = read_options(case), work / "prefix"
     subprocess.run([TOOLS / "wine-prefix.sh", "copy", os.environ["VESTIGIA_PRISTINE"], prefix,
                     *[f for f in [case / "registry.reg"] if f.exists()]], check=True)
-    env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}  # the caller's locale too: Wine's is its own
-    env.update(WINEPREFIX=str(prefix), TZ=options.get("timezone", RUN["RUN_TIMEZONE"]),
-               VESTIGIA_CODEPAGE=options.get("codepage", RUN["RUN_CODEPAGE"]),
-               VESTIGIA_CASE="Z:" + str(case).replace("/", "\\"))
+    env = wine_env(prefix, TZ=options.get("timezone", RUN["RUN_TIMEZONE"]),
+                   VESTIGIA_CODEPAGE=options.get("codepage", RUN["RUN_CODEPAGE"]),
+                   VESTIGIA_CASE="Z:" + str(case).replace("/", "\\"))
     if unit:
         code = subprocess.run([TOOLS / "wine-session.sh", exe], env=env, stdin=subprocess.DEVNULL).returncode
         check(code == 0, "%s exited with %d" % (exe.name, code))

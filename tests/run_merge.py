@@ -1,13 +1,10 @@
 #!/usr/bin/env python3
-"""run_merge.py EXE CASE WORK: lays down in WORK the files that CASE/files names, runs the report merger EXE
-there under Wine with the arguments that CASE/options gives, and checks its exit code, what it printed
-(CASE/summary.txt), the table it wrote (CASE/expected.csv) byte for byte, its overview page in a browser
-(CASE/page.txt) and its workbook in a spreadsheet (against CASE/expected.csv); with several argument lists,
-each run must give the same bytes. See tests/merge_cases/README.md."""
+"""run_merge.py EXE CASE WORK: runs the report merger EXE on the merger's case CASE in WORK under Wine and
+checks all it printed and wrote (tests/merge_cases/README.md says what a case holds)."""
 
 import os, pathlib, re, shutil, subprocess, sys
 from urllib.parse import unquote
-from run_case import RUN, TOOLS
+from run_case import RUN, TOOLS, read_options, wine_env
 from page_facts import check_page
 from workbook_facts import check_workbook
 
@@ -15,10 +12,7 @@ PROGRAM_CASES = pathlib.Path(__file__).resolve().parent / "cases"
 
 
 def lay_down(case, folder):
-    """Each line of CASE/files: PATH SOURCE [CODEPAGE [LINES]]. SOURCE is case:NAME, the report that the program's
-    case NAME expects, in CODEPAGE (cp950 by default), cut to its first LINES lines if given; full, a name
-    that leads to /dev/full; link:PATH, a hard link to a file laid down above it; or a file of CASE, copied
-    as it is."""
+    """Lays down in FOLDER the files that CASE/files names, as tests/merge_cases/README.md describes."""
     for line in (case / "files").read_text("utf-8").splitlines():
         path, source, *rest = line.split()
         target = folder / path
@@ -40,7 +34,7 @@ def snapshot(folder):
 
 
 def main(exe, case, work):
-    options = dict(word.split("=", 1) for word in (case / "options").read_text().split())
+    options = read_options(case)
     shutil.rmtree(work, ignore_errors=True)
     subprocess.run([TOOLS / "wine-prefix.sh", "copy", os.environ["VESTIGIA_PRISTINE"], work / "prefix"], check=True)
     failures, written = [], set()
@@ -56,12 +50,16 @@ def main(exe, case, work):
 def run(exe, case, work, folder, options, args, written):
     failures = []
     lay_down(case, folder)
+    planted = options["plant"].split(",") if "plant" in options else []  # beside a copy of the merger
+    exe = pathlib.Path(shutil.copy(exe, folder)) if planted else exe
+    for name in planted:
+        shutil.copy(os.environ["VESTIGIA_MARKER"], folder / name)
     before = snapshot(folder)
     codepage = options.get("codepage", RUN["RUN_CODEPAGE"])
-    env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}  # the caller's locale too: Wine's is its own
-    env.update(WINEPREFIX=str(work / "prefix"), TZ=RUN["RUN_TIMEZONE"], VESTIGIA_CODEPAGE=codepage)
+    env = wine_env(work / "prefix", TZ=RUN["RUN_TIMEZONE"], VESTIGIA_CODEPAGE=codepage)
     run = subprocess.run([TOOLS / "wine-run.sh", exe, *args], cwd=folder, env=env,
                          stdin=subprocess.DEVNULL, capture_output=True, timeout=600)
+    failures += ["a planted DLL was loaded: %s" % p.name for p in folder.glob("*.loaded")]
     if run.returncode != int(options.get("exit", "0")):
         failures.append("exit code %d, expected %s" % (run.returncode, options.get("exit", "0")))
     outputs = sorted(folder.glob(options["output"]))

@@ -1,16 +1,11 @@
-"""The workbook as three independent readers read it, each cell against the table's: headless LibreOffice Calc
-converts it to CSV, each cell as shown, and to flat OpenDocument XML, which says each cell's type and a time's
-instant; openpyxl (Debian's, in Debian's own Python) gives each cell's value and number format; gnumeric's
-ssconvert converts it to CSV with each cell's raw value. Its container and parts are checked with Python's
-zipfile and XML parser, and in the sheet's own XML, which a conversion does not keep, its frozen header and
-the range where numbers stored as text are not flagged.
+"""The workbook against the table, cell by cell, as three independent readers read it: LibreOffice (each cell as
+shown, and as flat OpenDocument for its type and a time's instant), openpyxl (value and number format) and
+gnumeric (raw value); its container and parts with zipfile and an XML parser, and in the sheet's own XML its
+frozen header and the range where numbers stored as text are not flagged. The only differences allowed: the
+CSV's apostrophe before a formula-looking cell, LibreOffice's CR LF read as LF, and for a reader that does
+not decode "_xHHHH_" the text as written, which must itself decode to the table's."""
 
-The only differences allowed from the table: the apostrophe that the CSV puts before a formula-looking cell;
-LibreOffice's CR LF read back as LF; and for a reader that does not decode the format's escapes "_xHHHH_",
-the cell's text exactly as the workbook writes it, which must itself decode, as the format says, to the
-table's text."""
-
-import csv, datetime, io, json, pathlib, re, shutil, subprocess, tempfile, zipfile
+import csv, datetime, io, json, pathlib, re, shutil, struct, subprocess, tempfile, zipfile
 import xml.dom.minidom, xml.etree.ElementTree as ET
 
 SHEET = "USB 裝置記錄"
@@ -20,10 +15,8 @@ PARTS = {"[Content_Types].xml", "_rels/.rels", "xl/workbook.xml", "xl/_rels/work
          "xl/sharedStrings.xml", "xl/worksheets/sheet1.xml"}
 TIME_FORMATS = {2: "yyyy-mm-dd hh:mm", 10: "yyyy-mm-dd hh:mm:ss", 11: "yyyy-mm-dd hh:mm:ss"}
 ESCAPE = re.compile(r"_x([0-9A-Fa-f]{4})_")
-# What a reader that does not decode every escape shows of a cell's text as written. openpyxl 3.0 decodes
-# only the escaped '_', and by dropping every "x005F_" from a shared text, so that a text holding "x005F_"
-# itself loses it there whoever wrote the workbook; it leaves every other escape as it stands. gnumeric 1.12
-# decodes none.
+# What a reader that does not decode every escape shows of a cell's text as written: openpyxl 3.0 drops every
+# "x005F_" of a shared text (a text holding "x005F_" itself loses it, whoever wrote it); gnumeric 1.12 nothing.
 SHOWN_AS_WRITTEN = {"openpyxl": lambda written: written.replace("x005F_", ""), "gnumeric": lambda written: written}
 # Debian's python3-openpyxl is importable by Debian's own interpreter, which a python3 found first on PATH
 # (a pyenv, a virtual environment) may not be.
@@ -62,18 +55,20 @@ def spreadsheet_time(text):
     return "%s-%s-%sT%s:%s:%s" % (*m.groups()[:5], m.group(6) or "00")
 
 
+def to_second(moment):
+    return (moment + datetime.timedelta(microseconds=500000)).replace(microsecond=0).isoformat()
+
+
 def instant(date_value):
     """An ODF date value to the second ("2024-01-02", "2024-01-02T03:04:05.000001" as written)."""
     if date_value is None:
         return None
     day, _, time = date_value.partition("T")
-    moment = datetime.datetime.fromisoformat(day + "T" + (time or "00:00:00"))
-    return (moment + datetime.timedelta(microseconds=500000)).replace(microsecond=0).isoformat()
+    return to_second(datetime.datetime.fromisoformat(day + "T" + (time or "00:00:00")))
 
 
 def ods_rows(fods, count):
-    """The first `count` rows of the first sheet, as lists of 13 (type, date value, style name) cells, and the
-    names of all sheets."""
+    """The first sheet's first `count` rows of 13 (type, date value, style name) cells, the sheets' names."""
     root = ET.parse(fods).getroot()
     tables = root.findall(".//table:table", NS)
     rows = []
@@ -95,8 +90,7 @@ def decoded(written):
 
 
 def written_texts(archive):
-    """The text of each text cell of the first sheet, as the workbook writes it (escapes and all), by row and
-    column from 0; the shared-string table's entries, or a cell's inline text."""
+    """Each text cell's text as the first sheet writes it (escapes and all), by row and column from 0."""
     main = "{%s}" % NS["main"]
     shared = []
     if "xl/sharedStrings.xml" in archive.namelist():
@@ -116,13 +110,11 @@ def written_texts(archive):
 
 def serial_instant(serial):
     """A spreadsheet's serial number (days since 1899-12-30) as the instant to the second."""
-    moment = datetime.datetime(1899, 12, 30) + datetime.timedelta(days=float(serial))
-    return (moment + datetime.timedelta(microseconds=500000)).replace(microsecond=0).isoformat()
+    return to_second(datetime.datetime(1899, 12, 30) + datetime.timedelta(days=float(serial)))
 
 
 def other_readers(book, table_rows, texts, out):
-    """Failures of openpyxl's and gnumeric's reading of every cell against the table's rows: a time as a date
-    of the same instant, every other cell as the text written for it, shown as that reader shows it."""
+    """openpyxl's and gnumeric's reading of every cell: a time as a date of the same instant, the rest as written."""
     failures = []
     read = subprocess.run(["/usr/bin/python3", "-c", OPENPYXL_READ, str(book)], capture_output=True, text=True,
                           timeout=300)
@@ -156,12 +148,18 @@ def other_readers(book, table_rows, texts, out):
 
 
 def check_workbook(book, table, work):
-    """Failures of the workbook `book` against the table's rows, `table` (the CSV's bytes; None: the
-    container and the header only)."""
+    """Failures of `book` against the table's CSV bytes (None: the container and the header only)."""
     failures = []
     with zipfile.ZipFile(book) as archive:
         if archive.testzip() is not None:
             return ["the workbook's ZIP fails its test at %s" % archive.testzip()]
+        raw = book.read_bytes()
+        for entry in archive.infolist():  # its local header and data descriptor say what the directory says
+            names_end = entry.header_offset + 30 + sum(struct.unpack_from("<HH", raw, entry.header_offset + 26))
+            if (struct.unpack_from("<H", raw, entry.header_offset + 6)[0] != entry.flag_bits or not entry.flag_bits & 8
+                    or struct.unpack_from("<4I", raw, names_end + entry.compress_size)
+                    != (0x08074b50, entry.CRC, entry.compress_size, entry.file_size)):
+                failures.append("the workbook's entry %s is framed unlike its directory entry" % entry.filename)
         names = set(archive.namelist())
         failures += ["the workbook has no part %s" % p for p in sorted(PARTS - names)]
         for name in sorted(names):

@@ -1,15 +1,13 @@
 #!/usr/bin/env python3
-"""make_seeds.py FOLDER: writes into FOLDER (emptied first) the fuzz inputs that the cases give, each a report
-file's name, LF, then its bytes. From each merge case, every file that its `files` line lays down (as
-tests/run_merge.py lays them down). From each case of the program, the report it expects, written as the
-program writes it in UTF-8 and in code page 1252 (the code pages that the native build reads), under a
-report's name."""
+"""make_seeds.py FOLDER: writes into FOLDER (emptied first) the cases' reports as fuzz inputs, each a report
+file's name, LF, then its bytes: every file that a merge case lays down, and every report that a program case
+expects, in UTF-8 and in code page 1252 (the code pages that the native build reads)."""
 
 import pathlib, shutil, sys, tempfile
 
 TESTS = pathlib.Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(TESTS))
-from run_merge import lay_down  # noqa: E402
+from run_merge import lay_down, snapshot  # noqa: E402
 
 
 def main(folder):
@@ -21,9 +19,8 @@ def main(folder):
             continue
         with tempfile.TemporaryDirectory() as laid:
             lay_down(case, pathlib.Path(laid))
-            for n, path in enumerate(sorted(p for p in pathlib.Path(laid).rglob("*")
-                                            if p.is_file() and not p.is_symlink())):
-                (folder / ("merge_%s_%d" % (case.name, n))).write_bytes(path.name.encode() + b"\n" + path.read_bytes())
+            for n, (path, data) in enumerate(sorted(snapshot(pathlib.Path(laid)).items())):
+                (folder / ("merge_%s_%d" % (case.name, n))).write_bytes(path.name.encode() + b"\n" + data)
     for case in sorted((TESTS / "cases").iterdir()):
         if not (case / "expected.txt").is_file():
             continue

@@ -5,24 +5,18 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <regex>
 #include <string>
 #include <vector>
 
 #include "tests/unit/failing_allocations.h"
+#include "tests/unit/file_bytes.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int);
 
 namespace {
 
 using failing_allocations::ArmNothrow;
-
-std::string ReadBytes(const std::filesystem::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(file), {});
-}
 
 std::wstring Decoded(const std::string& bytes, UINT codePage) {
   std::wstring text(bytes.size(), L'\0');
@@ -44,8 +38,7 @@ TEST(Run, EveryFailedAllocationEndsTheRunCleanly) {
       Decoded(ReadBytes(std::filesystem::path(_wgetenv(L"VESTIGIA_CASE")) / "expected.txt"), CP_UTF8);
   std::vector<std::string> files;
   long allocations = 0;
-  // One run, which must free all it allocated: its exit code; the files it left on the desktop go to `files`,
-  // the count of its allocations to `allocations`.
+  // One run, which must free all it allocated: its exit code; its desktop's files go to `files`.
   const auto RunProgram = [&files, &allocations](long failing) {
     files.clear();
     wchar_t noArguments[] = L"";

@@ -21,8 +21,7 @@ const std::wstring kDisk =
     L"SYSTEM\\CurrentControlSet\\Control\\DeviceClasses\\{53f56307-b6bf-11d0-94f2-00a0c91efb8b}\\";
 const std::vector<std::wstring>* pending_changes = nullptr;
 
-// Creates each key of `paths` under HKEY_LOCAL_MACHINE, or deletes it (a key without subkeys) when its
-// path begins with "-".
+// Creates each key of `paths` under HKEY_LOCAL_MACHINE, or deletes it when its path begins with "-".
 void ChangeKeys(const std::vector<std::wstring>& paths) {
   for (const std::wstring& path : paths) {
     HKEY key = nullptr;
@@ -45,9 +44,8 @@ std::vector<std::wstring> Names(const Record* records, int count) {
   return names;
 }
 
-// Scans a registry that holds `keys`, with `changes` made before the scan's allocation `changeAt` (0: none),
-// HKEY_LOCAL_MACHINE standing for a new, empty scratch key meanwhile. Returns the device and entry names
-// found, after checking that the store frees all it holds; the scan's allocations go to `allocations`.
+// Scans `keys` in a new scratch key standing for HKEY_LOCAL_MACHINE, with `changes` made before the scan's
+// allocation `changeAt` (0: none): the device and entry names found, the store checked to free all it held.
 std::pair<std::vector<std::wstring>, std::vector<std::wstring>> Scan(const std::vector<std::wstring>& keys,
                                                                      const std::vector<std::wstring>& changes,
                                                                      long changeAt, long* allocations) {

@@ -1,8 +1,6 @@
 // launch PROGRAM SECONDS: runs PROGRAM in the window station that no one can see, where Windows runs
-// services and SYSTEM tasks, and gives it SECONDS to end by itself. Meanwhile it watches that station's
-// desktop for any window of PROGRAM's. Exits with PROGRAM's exit code when it ended in time and made no
-// window; otherwise says why on stderr and exits with 124 (it was still running, and was ended here) or
-// 125 (it made a window).
+// services, watching its desktop for a window of PROGRAM's. Exits with PROGRAM's exit code when it ended by
+// itself within SECONDS and made no window; else says why and exits with 124 (ended here) or 125 (a window).
 #include <stdio.h>
 #include <wchar.h>
 #include <windows.h>

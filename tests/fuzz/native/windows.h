@@ -1,8 +1,6 @@
 #pragma once
 
-// The few Win32 names that the merger's headers use, for the native fuzzing build only: the declarations
-// of merge/report_files.h compile against these, and tests/fuzz/native_platform.cpp defines what the
-// fuzzed code calls of it. No product source calls a Win32 function natively.
+// The few Win32 names that the merger's headers use, for the native fuzzing build only.
 typedef void* HANDLE;
 typedef unsigned long DWORD;
 #define WINAPI
@@ -12,9 +10,8 @@ inline int CloseHandle(HANDLE) {
   return 1;
 }
 
-// The ZIP writer deflates on a thread of its own where it can make one. Natively no semaphore is made, so
-// it deflates on the caller's thread, the way it does where Windows gives it no thread: the functions below
-// are never reached with a handle. The merger's cases under Wine run the threaded path.
+// No semaphore is made, so the ZIP writer deflates on the caller's thread, as where Windows gives it no
+// thread; the merger's cases under Wine run the threaded path.
 inline HANDLE CreateSemaphoreW(void*, long, long, const wchar_t*) {
   return nullptr;
 }
