@@ -1,4 +1,5 @@
-// What no merger case reaches of the workbook: sheets past their row limit, cells of views seen before.
+// What no merger case reaches of the workbook and its file: sheets past their row limit, cells of views seen
+// before, a file flushed while it is written.
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -134,6 +135,27 @@ TEST(Workbook, SheetsContinuePastTheRowLimit) {
                        "\" numberStoredAsText=\"1\"/></ignoredErrors></worksheet>"),
               std::string::npos)
         << xml;
+  }
+}
+
+// A file large enough to be flushed on the writer's own thread while it is written: whole when committed
+// (its pieces in order), gone with its partial file when not.
+TEST(WholeFile, LargeFileWholeOrNotAtAll) {
+  std::string piece(1 << 20, 'x'), whole;
+  for (const bool commit : {true, false}) {
+    whole.clear();
+    {
+      WholeFileWriter writer(L"whole_test.bin");
+      for (char tag = 'A'; tag < 'A' + 40; ++tag) {
+        piece.front() = piece.back() = tag;
+        whole += piece;
+        ASSERT_TRUE(writer.Write(piece));
+      }
+      EXPECT_EQ(commit && writer.Commit(), commit);
+    }
+    EXPECT_EQ(ReadBytes("whole_test.bin") == whole, commit);
+    EXPECT_FALSE(std::filesystem::exists("whole_test.bin.partial"));
+    std::filesystem::remove("whole_test.bin");
   }
 }
 
