@@ -1,6 +1,7 @@
 #include "merge/writing/workbook.h"
 
 #include <cstdint>
+#include <cstring>
 #include <iterator>
 
 #include "merge/report_files.h"
@@ -71,15 +72,23 @@ constexpr ColumnLayout kColumnLayouts[] = {
 };
 static_assert(std::size(kColumnLayouts) == kTableColumnCount, "a layout per column");
 
-// Appends the decimal digits of `value` in one piece: this runs for every cell of every row.
-void AppendNumber(std::uint64_t value, std::string& text) {
-  char digits[24];
+// The decimal digits of `value`, at most 20, written from `out` on; returns the end of what it wrote.
+char* AppendDigits(std::uint64_t value, char* out) {
+  char digits[20];
   char* first = digits + sizeof digits;
   do {
     *--first = static_cast<char>('0' + value % 10);
     value /= 10;
   } while (value > 0);
-  text.append(first, static_cast<std::size_t>(digits + sizeof digits - first));
+  const std::size_t count = static_cast<std::size_t>(digits + sizeof digits - first);
+  std::memcpy(out, first, count);
+  return out + count;
+}
+
+// Appends the decimal digits of `value` in one piece.
+void AppendNumber(std::uint64_t value, std::string& text) {
+  char digits[20];
+  text.append(digits, static_cast<std::size_t>(AppendDigits(value, digits) - digits));
 }
 
 std::string Number(std::uint64_t value) {
@@ -273,7 +282,14 @@ bool TableWorkbook::AddRow(const TableRow& cells) {
 
 void TableWorkbook::AppendRow(const TableRow& cells, bool header) {
   ++sheetRows_;
-  const std::string row = Number(sheetRows_);
+  // A cell begins with its reference, "<c r=\"" and the column's letter then the row's number: made once a
+  // row, the letter put in for each cell, and appended in one piece, as is a text cell's rest, so that the
+  // many short pieces of a row cost few calls.
+  char reference[32] = "<c r=\"A";
+  constexpr std::size_t kLetterAt = 6;
+  char* const rowEnd = AppendDigits(sheetRows_, reference + kLetterAt + 1);
+  const std::size_t referenceSize = static_cast<std::size_t>(rowEnd - reference);
+  const std::string_view row(reference + kLetterAt + 1, referenceSize - kLetterAt - 1);
   xml_ += "<row r=\"";
   xml_ += row;
   xml_ += "\">";
@@ -283,9 +299,8 @@ void TableWorkbook::AppendRow(const TableRow& cells, bool header) {
     if (text.empty()) {
       continue;
     }
-    xml_ += "<c r=\"";
-    xml_ += kColumnLetters[column];
-    xml_ += row;
+    reference[kLetterAt] = kColumnLetters[column];
+    xml_.append(reference, referenceSize);
     LastCell& last = lastCells_[static_cast<std::size_t>(column)];
     if (!header && text.data() == last.data && text.size() == last.size) {
       xml_ += last.rest;
@@ -305,11 +320,12 @@ void TableWorkbook::AppendRow(const TableRow& cells, bool header) {
       TextId id = sharedTexts_.Find(text);
       id = id != kNoText ? id : sharedTexts_.Add(text);
       ++textCells_;
-      xml_ += "\" s=\"";
-      xml_ += static_cast<char>('0' + (header ? kHeaderStyle : kTextStyle));
-      xml_ += "\" t=\"s\"><v>";
-      AppendNumber(id - 1, xml_);
-      xml_ += "</v></c>";
+      char rest[48] = "\" s=\"0\" t=\"s\"><v>";
+      constexpr std::size_t kStyleAt = 5, kIdAt = sizeof "\" s=\"0\" t=\"s\"><v>" - 1;
+      rest[kStyleAt] = static_cast<char>('0' + (header ? kHeaderStyle : kTextStyle));
+      char* const idEnd = AppendDigits(id - 1, rest + kIdAt);
+      std::memcpy(idEnd, "</v></c>", 8);
+      xml_.append(rest, static_cast<std::size_t>(idEnd + 8 - rest));
     }
     if (!header) {
       last.rest.assign(xml_, restBegin, std::string::npos);
